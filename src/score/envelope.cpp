@@ -1,0 +1,158 @@
+#include "score/envelope.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/special_functions.hpp"
+#include "linalg/cholesky_inverse.hpp"
+
+namespace zelki::score {
+
+namespace {
+
+constexpr double kLog2Pi = 1.8378770664093453;  // ln 2π
+constexpr double kScaleFloor = 1e-8;
+constexpr double kSentinelValue = 1e12;
+constexpr double kHessianStep = 1e-5;
+
+}  // namespace
+
+double SaturatedTerm::value(double phi) const {
+  switch (kind) {
+    case Kind::kConstant:
+      return constant;
+    case Kind::kGaussian:
+      return constant - 0.5 * n * (kLog2Pi + std::log(phi));
+    case Kind::kGamma: {
+      const double nu = 1.0 / phi;
+      return constant + n * (nu * std::log(nu) - nu - ln_gamma(nu));
+    }
+  }
+  return constant;
+}
+
+double gamma_scale(double penalised_deviance, double n, double null_space_dim) {
+  constexpr int kMaxNewton = 30;
+  constexpr double kFlatDerivative = 1e-15;
+  constexpr double kRelativeStep = 1e-12;
+  const double dp = penalised_deviance;
+  const double mp = null_space_dim;
+  // F(φ) is (up to a factor) the derivative of the Gamma criterion in φ; F′ its derivative.
+  const auto f = [&](double phi) { return mp * phi + 2.0 * n * (std::log(phi) + digamma(1.0 / phi)) + dp; };
+  const auto f_prime = [&](double phi) {
+    const double nu = 1.0 / phi;
+    return (2.0 * n / phi) * (1.0 - nu * trigamma(nu)) + mp;
+  };
+  const double tolerance = (std::abs(dp) + mp + 1.0) * 1e-10;
+  double phi = std::max(dp / (n - mp), kScaleFloor);
+  for (int iter = 0; iter < kMaxNewton; ++iter) {
+    const double value = f(phi);
+    if (std::abs(value) < tolerance) break;
+    const double slope = f_prime(phi);
+    if (std::abs(slope) < kFlatDerivative) break;
+    double next = phi - value / slope;
+    if (std::isnan(next)) next = 0.1 * phi;
+    // Keep each step within a factor of ten, and φ above its floor.
+    next = std::clamp(next, 0.1 * phi, 10.0 * phi);
+    next = std::max(next, kScaleFloor);
+    if (std::isinf(next)) break;
+    if (std::abs(next - phi) < kRelativeStep * phi) {
+      phi = next;
+      break;
+    }
+    phi = next;
+  }
+  return std::max(phi, kScaleFloor);
+}
+
+ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, const Vector& rho) {
+  const std::vector<Matrix>& penalties = *spec.penalties;
+  const auto k_count = static_cast<Eigen::Index>(penalties.size());
+  ZELKI_ASSERT(rho.size() >= k_count, "score: fewer log smoothing parameters than penalties");
+  const Vector lambda = rho.head(k_count).array().exp();
+
+  // H⁻¹ once, reused for every trace tr(H⁻¹ S_k).
+  const Matrix h_inv = linalg::inverse_from_cholesky(fit.chol_h);
+  Vector q(k_count), t(k_count);
+  double t_lambda = 0.0;
+  double q_lambda = 0.0;
+  for (Eigen::Index k = 0; k < k_count; ++k) {
+    const auto& s = penalties[static_cast<std::size_t>(k)];
+    q[k] = fit.beta.dot(s * fit.beta);
+    t[k] = linalg::trace_of_product(h_inv, s);
+    t_lambda += lambda[k] * t[k];
+    q_lambda += lambda[k] * q[k];
+  }
+  const double log_det_h =
+      fit.log_det_h ? *fit.log_det_h : 2.0 * fit.chol_h.diagonal().array().log().sum();
+
+  // ½ log|S_λ|₊ for non-overlapping penalties: ½ Σ_k (r_k ρ_k + ℓ_k).
+  double half_log_det_s = 0.0;
+  for (Eigen::Index k = 0; k < k_count; ++k) {
+    const auto uk = static_cast<std::size_t>(k);
+    half_log_det_s += static_cast<double>(spec.ranks[uk]) * rho[k] + spec.log_dets[uk];
+  }
+  half_log_det_s *= 0.5;
+
+  const double dp = fit.deviance + q_lambda;
+  const double n = static_cast<double>(fit.n);
+  const double p = static_cast<double>(fit.p);
+  const double mp = static_cast<double>(spec.null_space_dim);
+  if (spec.sentinel && (fit.deviance <= 0.0 || dp <= 0.0 || (p - t_lambda) >= n || (n - mp) <= 0.0)) {
+    return ScoreEval{kSentinelValue, Vector::Zero(k_count)};
+  }
+
+  double phi = 1.0;
+  if (spec.scale == ScaleRule::kProfiled) {
+    phi = std::max(dp / std::max(n - mp, 1.0), kScaleFloor);
+  } else if (spec.scale == ScaleRule::kGamma) {
+    phi = gamma_scale(dp, n, mp);
+  }
+  const double l0 = spec.saturated.value(phi);
+  const double value =
+      0.5 * log_det_h + dp / (2.0 * phi) - 0.5 * mp * (kLog2Pi + std::log(phi)) - half_log_det_s - l0;
+
+  Vector gradient(k_count);
+  for (Eigen::Index k = 0; k < k_count; ++k) {
+    const double rank = static_cast<double>(spec.ranks[static_cast<std::size_t>(k)]);
+    gradient[k] = 0.5 * lambda[k] * t[k] + lambda[k] * q[k] / (2.0 * phi) - 0.5 * rank;
+  }
+  if (fit.correction) {
+    // Observed-information fits: the trace comes from H_α and the weights move with η, so
+    // dV/dρ_k gains ½ Σ_i h_i α′_i dη_i/dρ_k.
+    const auto& c = *fit.correction;
+    const Vector ab = c.a.cwiseProduct(c.b);
+    for (Eigen::Index k = 0; k < k_count; ++k) {
+      const double rank = static_cast<double>(spec.ranks[static_cast<std::size_t>(k)]);
+      gradient[k] = 0.5 * c.trace[k] + lambda[k] * q[k] / (2.0 * phi) - 0.5 * rank +
+                    0.5 * ab.dot(c.c.col(k));
+    }
+  }
+  return ScoreEval{value, std::move(gradient)};
+}
+
+Result<ScoreEval> envelope_score(const ScoreSpec& spec, const InnerFitFn& inner_fit,
+                                 const Vector& rho) {
+  ZELKI_TRY(const inner::InnerFit fit, inner_fit(rho));
+  return score_from_fit(spec, fit, rho);
+}
+
+Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& spec, const InnerFitFn& inner_fit,
+                                            const Vector& rho) {
+  ZELKI_TRY(ScoreEval centre, envelope_score(spec, inner_fit, rho));
+  const Eigen::Index k_count = centre.gradient.size();
+  Matrix hessian(k_count, k_count);
+  for (Eigen::Index j = 0; j < k_count; ++j) {
+    Vector plus = rho;
+    Vector minus = rho;
+    plus[j] += kHessianStep;
+    minus[j] -= kHessianStep;
+    ZELKI_TRY(const ScoreEval up, envelope_score(spec, inner_fit, plus));
+    ZELKI_TRY(const ScoreEval down, envelope_score(spec, inner_fit, minus));
+    hessian.col(j) = (up.gradient - down.gradient) / (2.0 * kHessianStep);
+  }
+  const Matrix symmetric = 0.5 * (hessian + hessian.transpose());
+  return ScoreWithHessian{centre.value, std::move(centre.gradient), symmetric};
+}
+
+}  // namespace zelki::score
