@@ -52,6 +52,65 @@ void add_fitted_gam_class(py::module_& m) {
       "Half-open column ranges (first, last_exclusive) of the terms in the lpmatrix\n"
       "[1 | C_1 | C_2 | ...]: one per term for an additive fit, [(1, p)] for a single-smooth\n"
       "fit. The intercept, column 0, lies outside every range.");
+  cls.def(
+      "evaluate_lpmatrix",
+      [](const FittedGam& g, const py::object& x_new) {
+        return to_numpy(unwrap(fit::evaluate_lpmatrix(g, to_matrix_arg(x_new, "x_new"))));
+      },
+      "evaluate_lpmatrix($self, x_new)\n--\n\n"
+      "Rebuild the design (lp) matrix at x_new: shape (n_new, p), column 0 the intercept, for use\n"
+      "with the coefficients (X @ beta) or with vcov() (X V X^T).",
+      py::arg("x_new"));
+  cls.def(
+      "predict",
+      [](const FittedGam& g, const py::object& x_new) {
+        return to_numpy(unwrap(fit::predict(g, to_matrix_arg(x_new, "x_new"))));
+      },
+      "predict($self, x_new)\n--\n\n"
+      "Linear predictor eta at x_new, a 2-D float64 array of shape (n_new, n_input_dims).",
+      py::arg("x_new"));
+  cls.def(
+      "predict_response",
+      [](const FittedGam& g, const py::object& x_new) {
+        return to_numpy(unwrap(fit::predict_response(g, to_matrix_arg(x_new, "x_new"))));
+      },
+      "predict_response($self, x_new)\n--\n\n"
+      "Mean mu at x_new: eta passed through the inverse link elementwise.",
+      py::arg("x_new"));
+  cls.def(
+      "predict_ci",
+      [](const FittedGam& g, const py::object& x_new, const py::object& level,
+         const py::object& scale) {
+        const Matrix x = to_matrix_arg(x_new, "x_new");
+        const double level_value = to_float_arg(level, "level");
+        const std::string scale_name = to_string_arg(scale, "scale");
+        fit::PredictionScale which = fit::PredictionScale::kResponse;
+        if (scale_name == "link") {
+          which = fit::PredictionScale::kLink;
+        } else if (scale_name != "response") {
+          raise_value_error("scale must be 'link' or 'response', got " + scale_name);
+        }
+        auto interval = unwrap(fit::predict_ci(g, x, level_value, which));
+        return py::make_tuple(to_numpy(interval.mean), to_numpy(interval.lo), to_numpy(interval.hi));
+      },
+      "predict_ci($self, x_new, level=0.95, scale=\"response\")\n--\n\n"
+      "Wald intervals (mean, lo, hi) at x_new on the requested scale: \"link\" (eta) or\n"
+      "\"response\" (mu, the link-scale interval mapped through the inverse link).",
+      py::arg("x_new"), py::arg("level") = 0.95, py::arg("scale") = "response");
+  cls.def(
+      "predict_diff",
+      [](const FittedGam& g, const py::object& x_a, const py::object& x_b,
+         const py::object& level) {
+        const Matrix a = to_matrix_arg(x_a, "x_a");
+        const Matrix b = to_matrix_arg(x_b, "x_b");
+        const double level_value = to_float_arg(level, "level");
+        auto interval = unwrap(fit::predict_diff(g, a, b, level_value));
+        return py::make_tuple(to_numpy(interval.mean), to_numpy(interval.lo), to_numpy(interval.hi));
+      },
+      "predict_diff($self, x_a, x_b, level=0.95)\n--\n\n"
+      "Wald interval (diff, lo, hi) for predict(x_a) - predict(x_b) on the eta scale; a side\n"
+      "with a single row is broadcast against every row of the other.",
+      py::arg("x_a"), py::arg("x_b"), py::arg("level") = 0.95);
 }
 
 py::object wrap_fitted(FittedGam record) {
