@@ -16,6 +16,12 @@ using fit::FittedGam;
 
 void add_fitted_gam_class(py::module_& m) {
   py::class_<FittedGam> cls(m, "FittedGam");
+  // A fitted model is a value: no weak references to it (the binding layer reserves a slot for
+  // them by default; no instance exists yet, so the layout may still change).
+  auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  type->tp_weaklistoffset = 0;
+  if (PyDict_DelItemString(type->tp_dict, "__weakref__") != 0) PyErr_Clear();
+  PyType_Modified(type);
   cls.def_property_readonly("beta", [](const FittedGam& g) { return to_numpy(g.beta); })
       .def_property_readonly(
           "rho", [](const FittedGam& g) { return to_numpy(g.rho); },

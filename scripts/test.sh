@@ -7,4 +7,4 @@ source .venv/bin/activate
 cmake -S . -B build/cpp -G Ninja -DZELKI_BUILD_TESTS=ON -DZELKI_WERROR=ON >/dev/null
 cmake --build build/cpp
 ctest --test-dir build/cpp --output-on-failure -j2 | tail -n 3
-python -m pytest -q tests/python
+pytest -q tests/python

@@ -5,6 +5,7 @@
 
 #include "fit/data_checks.hpp"
 #include "inner/closed_form.hpp"
+#include "inner/gaussian_criterion_fit.hpp"
 #include "inner/pirls.hpp"
 #include "inner/weighted_gram.hpp"
 #include "outer/final_quantities.hpp"
@@ -135,15 +136,22 @@ Result<FittedGam> outer_fit(const F& family, design::Design design, std::size_t 
 
   // The inner fit at ρ. The Gaussian closed form reuses XᵀWX and XᵀWy formed once here, so a
   // criterion evaluation costs O(p³) plus one pass over X for the fitted values.
+  // The final refit is the full inner fit from its own start, whatever path the search took.
   Matrix xtwx;
   Vector xtwy;
+  inner::CentredCross centred;
   score::InnerFitFn inner_fit;
+  std::function<Result<inner::InnerFit>(const Vector&)> final_inner_fit;
   if constexpr (std::is_same_v<F, GaussianIdentity>) {
     auto cross = inner::weighted_cross(x, w ? *w : Vector::Ones(x.rows()), y);
     xtwx = std::move(cross.xtwx);
     xtwy = std::move(cross.xtwz);
+    centred = inner::centre_cross(penalties, xtwx, xtwy, y, w);
+    inner_fit = [&centred](const Vector& rho, const Vector*) {
+      return inner::gaussian_criterion_fit(centred, rho);
+    };
     inner::GaussianProblem problem{penalties, &x, &y, &xtwx, &xtwy, w};
-    inner_fit = [problem](const Vector& rho) { return inner::closed_form_fit(problem, rho); };
+    final_inner_fit = [problem](const Vector& rho) { return inner::closed_form_fit(problem, rho); };
   } else {
     inner::PirlsProblem problem;
     problem.penalties = penalties;
@@ -152,7 +160,14 @@ Result<FittedGam> outer_fit(const F& family, design::Design design, std::size_t 
     problem.weights = w;
     problem.max_iter = kInnerMaxIter;
     problem.tol = kInnerTol;
-    inner_fit = [family, problem](const Vector& rho) { return inner::pirls(family, problem, rho); };
+    inner_fit = [family, problem](const Vector& rho, const Vector* start_eta) {
+      inner::PirlsProblem started = problem;
+      started.initial_eta = start_eta;
+      return inner::pirls(family, started, rho);
+    };
+    final_inner_fit = [family, problem](const Vector& rho) {
+      return inner::pirls(family, problem, rho);
+    };
   }
 
   score::ScoreSpec spec;
@@ -164,14 +179,19 @@ Result<FittedGam> outer_fit(const F& family, design::Design design, std::size_t 
   spec.sentinel = rules.sentinel;
   spec.saturated = saturated_term<F>(y);
 
+  // Each evaluation starts its inner fit from the linear predictor of the previous one: the
+  // search moves ρ in small steps, so PIRLS then needs a fraction of its iterations.
+  Vector last_eta;
   const outer::Evaluator evaluate = [&](const Vector& rho) -> Result<outer::Evaluation> {
-    ZELKI_TRY(score::ScoreWithHessian s, score::score_with_hessian(spec, inner_fit, rho));
+    const Vector* start = last_eta.size() > 0 ? &last_eta : nullptr;
+    ZELKI_TRY(score::ScoreWithHessian s, score::score_with_hessian(spec, inner_fit, rho, start));
+    last_eta = std::move(s.eta);
     return outer::Evaluation{s.value, std::move(s.gradient), std::move(s.hessian)};
   };
   const auto k_count = static_cast<Eigen::Index>(penalties.size());
   ZELKI_TRY(outer::NewtonResult newton, outer::outer_newton(evaluate, Vector::Zero(k_count)));
 
-  ZELKI_TRY(inner::InnerFit final_fit, inner_fit(newton.rho));
+  ZELKI_TRY(inner::InnerFit final_fit, final_inner_fit(newton.rho));
   outer::FinalQuantities final_q = outer::final_quantities(final_fit, penalties, newton.rho);
   const Vector lambda = newton.rho.array().exp();
 

@@ -132,14 +132,16 @@ ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, cons
 }
 
 Result<ScoreEval> envelope_score(const ScoreSpec& spec, const InnerFitFn& inner_fit,
-                                 const Vector& rho) {
-  ZELKI_TRY(const inner::InnerFit fit, inner_fit(rho));
+                                 const Vector& rho, const Vector* start_eta) {
+  ZELKI_TRY(const inner::InnerFit fit, inner_fit(rho, start_eta));
   return score_from_fit(spec, fit, rho);
 }
 
 Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& spec, const InnerFitFn& inner_fit,
-                                            const Vector& rho) {
-  ZELKI_TRY(ScoreEval centre, envelope_score(spec, inner_fit, rho));
+                                            const Vector& rho, const Vector* start_eta) {
+  ZELKI_TRY(inner::InnerFit centre_fit, inner_fit(rho, start_eta));
+  ScoreEval centre = score_from_fit(spec, centre_fit, rho);
+  const Vector* warm = centre_fit.eta.size() > 0 ? &centre_fit.eta : nullptr;
   const Eigen::Index k_count = centre.gradient.size();
   Matrix hessian(k_count, k_count);
   for (Eigen::Index j = 0; j < k_count; ++j) {
@@ -147,12 +149,13 @@ Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& spec, const InnerFi
     Vector minus = rho;
     plus[j] += kHessianStep;
     minus[j] -= kHessianStep;
-    ZELKI_TRY(const ScoreEval up, envelope_score(spec, inner_fit, plus));
-    ZELKI_TRY(const ScoreEval down, envelope_score(spec, inner_fit, minus));
+    ZELKI_TRY(const ScoreEval up, envelope_score(spec, inner_fit, plus, warm));
+    ZELKI_TRY(const ScoreEval down, envelope_score(spec, inner_fit, minus, warm));
     hessian.col(j) = (up.gradient - down.gradient) / (2.0 * kHessianStep);
   }
   const Matrix symmetric = 0.5 * (hessian + hessian.transpose());
-  return ScoreWithHessian{centre.value, std::move(centre.gradient), symmetric};
+  return ScoreWithHessian{centre.value, std::move(centre.gradient), symmetric,
+                          std::move(centre_fit.eta)};
 }
 
 }  // namespace zelki::score

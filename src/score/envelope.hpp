@@ -52,20 +52,26 @@ struct ScoreWithHessian {
   double value = 0.0;
   Vector gradient;
   Matrix hessian;
+  Vector eta;  // linear predictor of the inner fit at ρ (empty if the fit does not report it)
 };
 
-using InnerFitFn = std::function<Result<inner::InnerFit>(const Vector& rho)>;
+// The inner fit at ρ. An iterative fit may start from start_eta (nullptr: its own start); the
+// optimum does not depend on the start, only the number of iterations does.
+using InnerFitFn =
+    std::function<Result<inner::InnerFit>(const Vector& rho, const Vector* start_eta)>;
 
 // Criterion value and gradient from an inner fit made at ρ.
 ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, const Vector& rho);
 
 // Runs the inner fit at ρ and scores it.
 Result<ScoreEval> envelope_score(const ScoreSpec& spec, const InnerFitFn& inner_fit,
-                                 const Vector& rho);
+                                 const Vector& rho, const Vector* start_eta = nullptr);
 
-// Adds the Hessian as central differences (step 1e-5) of the gradient, symmetrised.
+// Adds the Hessian as central differences (step 1e-5) of the gradient, symmetrised. The
+// perturbed inner fits start from the linear predictor of the fit at ρ, which they differ from
+// by O(1e-5): they then converge in the minimum of iterations.
 Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& spec, const InnerFitFn& inner_fit,
-                                            const Vector& rho);
+                                            const Vector& rho, const Vector* start_eta = nullptr);
 
 // The Gamma scale: the root of M_p φ + 2n (ln φ + ψ(1/φ)) + D_p by safeguarded Newton steps.
 double gamma_scale(double penalised_deviance, double n, double null_space_dim);
