@@ -88,12 +88,12 @@ inline double y_log_y_over(double y, double m) { return y > 0.0 ? y * std::log(y
 }  // namespace detail
 
 // The members shared by the families whose start is a function of y_i alone.
-#define ZELKI_FAMILY_COMMON_MEMBERS                                                      \
-  Vector initial_mu(const Vector& y) const { return detail::start_means(*this, y); }     \
-  double deviance(const Vector& y, const Vector& mu, const Vector* w) const {            \
-    return detail::sum_deviance(*this, y, mu, w);                                        \
-  }                                                                                      \
-  double link_guarded(double mu) const { return guarded_link(link_kind(), mu); }         \
+#define ZELKI_FAMILY_COMMON_MEMBERS                                                  \
+  Vector initial_mu(const Vector& y) const { return detail::start_means(*this, y); } \
+  double deviance(const Vector& y, const Vector& mu, const Vector* w) const {        \
+    return detail::sum_deviance(*this, y, mu, w);                                    \
+  }                                                                                  \
+  double link_guarded(double mu) const { return guarded_link(link_kind(), mu); }     \
   double inverse_link(double eta) const { return family::inverse_link(link_kind(), eta); }
 
 // Gaussian, identity link: fitted in closed form; as a PIRLS family it converges in one solve.
@@ -264,8 +264,8 @@ struct TweedieLog {
     const double b = std::pow(m, 2.0 - p);
     if (y > 0.0) {
       const double a = std::pow(m, 1.0 - p);
-      return 2.0 * (std::pow(y, 2.0 - p) / ((1.0 - p) * (2.0 - p)) - y * a / (1.0 - p) +
-                    b / (2.0 - p));
+      return 2.0 *
+             (std::pow(y, 2.0 - p) / ((1.0 - p) * (2.0 - p)) - y * a / (1.0 - p) + b / (2.0 - p));
     }
     return 2.0 * b / (2.0 - p);
   }

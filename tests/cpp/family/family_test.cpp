@@ -52,21 +52,22 @@ INSTANTIATE_TEST_SUITE_P(
         DevianceCase{"PoissonZeroFlooredMean", poisson, 0.0, -1.0, 2e-300},
         DevianceCase{"PoissonPositive", poisson, 3.0, 2.0, 2.0 * (3.0 * std::log(1.5) - 1.0)},
         DevianceCase{"GammaFlooredResponse",
-                     [](double y, double mu) { return gamma_log().unit_deviance(y, mu); }, 0.0,
-                     1.0, 2.0 * (std::log(1.0 / 1e-300) + (1e-300 - 1.0))},
+                     [](double y, double mu) { return gamma_log().unit_deviance(y, mu); }, 0.0, 1.0,
+                     2.0 * (std::log(1.0 / 1e-300) + (1e-300 - 1.0))},
         DevianceCase{"GammaPositive",
-                     [](double y, double mu) { return gamma_log().unit_deviance(y, mu); }, 2.0,
-                     1.0, 2.0 * (std::log(0.5) + 1.0)},
+                     [](double y, double mu) { return gamma_log().unit_deviance(y, mu); }, 2.0, 1.0,
+                     2.0 * (std::log(0.5) + 1.0)},
         // No factor 2: (2 − 1)²/(2·1²).
-        DevianceCase{"InverseGaussian",
-                     [](double y, double mu) { return inverse_gaussian_log().unit_deviance(y, mu); },
-                     2.0, 1.0, 0.5},
+        DevianceCase{
+            "InverseGaussian",
+            [](double y, double mu) { return inverse_gaussian_log().unit_deviance(y, mu); }, 2.0,
+            1.0, 0.5},
         DevianceCase{"NegbinZero",
-                     [](double y, double mu) { return negbin_log(2.0).unit_deviance(y, mu); },
-                     0.0, 3.0, 4.0 * std::log(2.5)},
+                     [](double y, double mu) { return negbin_log(2.0).unit_deviance(y, mu); }, 0.0,
+                     3.0, 4.0 * std::log(2.5)},
         DevianceCase{"NegbinPositive",
-                     [](double y, double mu) { return negbin_log(2.0).unit_deviance(y, mu); },
-                     4.0, 3.0, 2.0 * (4.0 * std::log(4.0 / 3.0) - 6.0 * std::log(6.0 / 5.0))},
+                     [](double y, double mu) { return negbin_log(2.0).unit_deviance(y, mu); }, 4.0,
+                     3.0, 2.0 * (4.0 * std::log(4.0 / 3.0) - 6.0 * std::log(6.0 / 5.0))},
         // 2·4^0.5/0.5 = 8.
         DevianceCase{"TweedieZero",
                      [](double y, double mu) { return tweedie_log(1.5, 1.0).unit_deviance(y, mu); },
@@ -74,12 +75,14 @@ INSTANTIATE_TEST_SUITE_P(
         DevianceCase{"TweediePositive",
                      [](double y, double mu) { return tweedie_log(1.5, 1.0).unit_deviance(y, mu); },
                      1.0, 4.0, 2.0 * (1.0 / (-0.5 * 0.5) - 0.5 / -0.5 + 2.0 / 0.5)},
-        DevianceCase{"TdistAtMean",
-                     [](double y, double mu) { return tdist_identity(5.0, 2.0).unit_deviance(y, mu); },
-                     1.5, 1.5, 0.0},
-        DevianceCase{"TdistResidual",
-                     [](double y, double mu) { return tdist_identity(5.0, 2.0).unit_deviance(y, mu); },
-                     4.0, 1.0, 6.0 * std::log(1.0 + 9.0 / 10.0)}),
+        DevianceCase{
+            "TdistAtMean",
+            [](double y, double mu) { return tdist_identity(5.0, 2.0).unit_deviance(y, mu); }, 1.5,
+            1.5, 0.0},
+        DevianceCase{
+            "TdistResidual",
+            [](double y, double mu) { return tdist_identity(5.0, 2.0).unit_deviance(y, mu); }, 4.0,
+            1.0, 6.0 * std::log(1.0 + 9.0 / 10.0)}),
     [](const ::testing::TestParamInfo<DevianceCase>& c) { return std::string(c.param.name); });
 
 // Every deviance is zero at y = μ and positive elsewhere, with its minimum in μ at y: a check of
@@ -115,9 +118,9 @@ TEST(Deviance, SumsWeightedUnitDeviancesInRowOrder) {
   const auto f = poisson_log();
   EXPECT_DOUBLE_EQ(f.deviance(y, mu, &w),
                    2.0 * f.unit_deviance(0.0, 0.5) + 0.5 * f.unit_deviance(3.0, 2.5));
-  EXPECT_DOUBLE_EQ(f.deviance(y, mu, nullptr), f.unit_deviance(0.0, 0.5) +
-                                                   f.unit_deviance(1.0, 2.0) +
-                                                   f.unit_deviance(3.0, 2.5));
+  EXPECT_DOUBLE_EQ(
+      f.deviance(y, mu, nullptr),
+      f.unit_deviance(0.0, 0.5) + f.unit_deviance(1.0, 2.0) + f.unit_deviance(3.0, 2.5));
 }
 
 TEST(Link, LogisticSaturatesWithoutNaN) {

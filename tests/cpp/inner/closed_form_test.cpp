@@ -35,7 +35,11 @@ TEST_P(ClosedFormTest, SolvesTheRidgedNormalEquations) {
 
   const Matrix xtwx = x.transpose() * w.asDiagonal() * x;
   const Vector xtwy = x.transpose() * w.asDiagonal() * y;
-  GaussianProblem problem{.penalties = penalties, .x = &x, .y = &y, .xtwx = &xtwx, .xtwy = &xtwy,
+  GaussianProblem problem{.penalties = penalties,
+                          .x = &x,
+                          .y = &y,
+                          .xtwx = &xtwx,
+                          .xtwy = &xtwy,
                           .weights = c.weighted ? &w : nullptr};
   const auto fit = closed_form_fit(problem, c.rho);
   ASSERT_TRUE(fit.has_value());
@@ -85,10 +89,11 @@ TEST(ClosedForm, DoubledWeightsDoubleTheResidualsAndKeepTheCoefficients) {
   const Vector xtwy = 2.0 * xty;
   // Doubling XᵀWX without doubling S_λ changes β; halve ρ's effect by shifting it by ln 2.
   const Vector rho2 = rho.array() + std::log(2.0);
-  const auto plain = closed_form_fit({.penalties = penalties, .x = &x, .y = &y, .xtwx = &xtx,
-                                      .xtwy = &xty}, rho);
-  const auto doubled = closed_form_fit({.penalties = penalties, .x = &x, .y = &y, .xtwx = &xtwx,
-                                        .xtwy = &xtwy, .weights = &two}, rho2);
+  const auto plain =
+      closed_form_fit({.penalties = penalties, .x = &x, .y = &y, .xtwx = &xtx, .xtwy = &xty}, rho);
+  const auto doubled = closed_form_fit(
+      {.penalties = penalties, .x = &x, .y = &y, .xtwx = &xtwx, .xtwy = &xtwy, .weights = &two},
+      rho2);
   ASSERT_TRUE(plain.has_value() && doubled.has_value());
   EXPECT_LT((plain->beta - doubled->beta).norm(), kSolveTol * plain->beta.norm());
   EXPECT_NEAR(doubled->deviance, 2.0 * plain->deviance, kSolveTol * plain->deviance);
@@ -102,8 +107,8 @@ TEST(ClosedForm, IndefiniteSystemIsSingular) {
   Matrix xtwx = x.transpose() * x;
   xtwx(0, 0) = -1.0;
   const Vector xtwy = x.transpose() * y;
-  const auto fit = closed_form_fit({.penalties = penalties, .x = &x, .y = &y, .xtwx = &xtwx,
-                                    .xtwy = &xtwy}, Vector{{0.0, 0.0}});
+  const auto fit = closed_form_fit(
+      {.penalties = penalties, .x = &x, .y = &y, .xtwx = &xtwx, .xtwy = &xtwy}, Vector{{0.0, 0.0}});
   ASSERT_FALSE(fit.has_value());
   const auto* error = std::get_if<SingularSystem>(&fit.error());
   ASSERT_NE(error, nullptr);
