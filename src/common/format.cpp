@@ -28,13 +28,41 @@ bool format_non_finite(double value, std::string& out) {
 std::string format_number(double value) {
   std::string out;
   if (format_non_finite(value, out)) return out;
-  // Fixed notation without a precision gives the shortest round-trip digits; the largest double
-  // needs 309 integral digits plus sign, the smallest subnormal 1074 fractional digits.
-  std::array<char, 1100> buffer{};
-  const auto [end, ec] =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed);
+  // The shortest round-trip digit string comes from the scientific form; it is then written out
+  // in positional notation. (Fixed-notation to_chars minimises characters instead, which prints
+  // 1e23 as its exact value 99999999999999991611392 rather than 100000000000000000000000.)
+  std::array<char, 32> buffer{};
+  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                       std::chars_format::scientific);
   ZELKI_ASSERT(ec == std::errc(), "to_chars overflowed its buffer");
-  return std::string(buffer.data(), end);
+  // Text is [-]d[.ddd]e<sign>XX: value = d.ddd × 10^exponent.
+  const std::string text(buffer.data(), end);
+  const auto e = text.find('e');
+  ZELKI_ASSERT(e != std::string::npos, "to_chars wrote no exponent");
+  const bool negative = text.front() == '-';
+  std::string digits;
+  for (std::size_t i = negative ? 1 : 0; i < e; ++i) {
+    if (text[i] != '.') digits.push_back(text[i]);
+  }
+  const int exponent = std::stoi(text.substr(e + 1));
+  if (negative) out.push_back('-');
+  if (exponent < 0) {
+    // 0.00ddd: −exponent − 1 zeros between the point and the first digit.
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out += digits;
+    return out;
+  }
+  const auto integral_digits = static_cast<std::size_t>(exponent) + 1;
+  if (digits.size() <= integral_digits) {
+    out += digits;
+    out.append(integral_digits - digits.size(), '0');
+    return out;
+  }
+  out += digits.substr(0, integral_digits);
+  out.push_back('.');
+  out += digits.substr(integral_digits);
+  return out;
 }
 
 std::string format_grad_norm(double value) {
