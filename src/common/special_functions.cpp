@@ -7,9 +7,11 @@
 namespace zelki {
 
 namespace {
-// Below this the asymptotic series of ψ and ψ′ are not accurate to double precision; the
-// recurrences ψ(x) = ψ(x + 1) − 1/x and ψ′(x) = ψ′(x + 1) + 1/x² move the argument up.
-constexpr double kAsymptoticStart = 6.0;
+// Below this the asymptotic series of ψ and ψ′ (Bernoulli-number terms up to x⁻¹² and x⁻¹³) are
+// not accurate to double precision: at x = 10 their first omitted terms, 1/(12 x¹⁴) and
+// 7/(6 x¹⁵), are below 1e-15. The recurrences ψ(x) = ψ(x + 1) − 1/x and ψ′(x) = ψ′(x + 1) + 1/x²
+// move the argument up.
+constexpr double kAsymptoticStart = 10.0;
 // Far below zero the recurrence would need unboundedly many steps (and never moves −∞); such
 // arguments have no meaningful value here.
 constexpr double kLowestRecurrenceStart = -1e7;
@@ -22,8 +24,10 @@ double ln_gamma(double x) {
       -0.13857109526572012, 9.9843695780195716e-6, 1.5056327351493116e-7};
   constexpr double kHalfLog2Pi = 0.9189385332046727;  // ½ ln 2π
   if (x < 0.5) {
-    // Reflection: Γ(x) Γ(1 − x) = π / sin(πx).
-    return std::log(std::numbers::pi / std::sin(std::numbers::pi * x)) - ln_gamma(1.0 - x);
+    // Reflection: Γ(x) Γ(1 − x) = π / sin(πx); the logarithm of |Γ| for negative x, where
+    // sin(πx) may be negative.
+    return std::log(std::numbers::pi / std::abs(std::sin(std::numbers::pi * x))) -
+           ln_gamma(1.0 - x);
   }
   const double z = x - 1.0;
   double a = kLanczos[0];
@@ -39,12 +43,13 @@ double digamma(double x) {
     result -= 1.0 / x;
     x += 1.0;
   }
-  const double x2 = x * x;
-  const double x4 = x2 * x2;
-  const double x6 = x4 * x2;
-  const double x8 = x4 * x4;
-  return result + std::log(x) - 1.0 / (2.0 * x) - 1.0 / (12.0 * x2) + 1.0 / (120.0 * x4) -
-         1.0 / (252.0 * x6) + 1.0 / (240.0 * x8);
+  // ψ(x) ~ ln x − 1/(2x) − Σ_k B_2k/(2k x^2k), in Horner form in 1/x².
+  const double z = 1.0 / (x * x);
+  const double series =
+      z * (1.0 / 12.0 -
+           z * (1.0 / 120.0 -
+                z * (1.0 / 252.0 - z * (1.0 / 240.0 - z * (1.0 / 132.0 - z * (691.0 / 32760.0))))));
+  return result + std::log(x) - 1.0 / (2.0 * x) - series;
 }
 
 double trigamma(double x) {
@@ -54,13 +59,13 @@ double trigamma(double x) {
     result += 1.0 / (x * x);
     x += 1.0;
   }
-  const double x2 = x * x;
-  const double x3 = x2 * x;
-  const double x5 = x3 * x2;
-  const double x7 = x5 * x2;
-  const double x9 = x7 * x2;
-  return result + 1.0 / x + 1.0 / (2.0 * x2) + 1.0 / (6.0 * x3) - 1.0 / (30.0 * x5) +
-         1.0 / (42.0 * x7) - 1.0 / (30.0 * x9);
+  // ψ′(x) ~ 1/x + 1/(2x²) + Σ_k B_2k/x^(2k+1), in Horner form in 1/x².
+  const double z = 1.0 / (x * x);
+  const double series =
+      z * (1.0 / 6.0 -
+           z * (1.0 / 30.0 -
+                z * (1.0 / 42.0 - z * (1.0 / 30.0 - z * (5.0 / 66.0 - z * (691.0 / 2730.0))))));
+  return result + 1.0 / x + 1.0 / (2.0 * x * x) + series / x;
 }
 
 }  // namespace zelki
