@@ -5,6 +5,7 @@
 #include "design/re.hpp"
 #include "fit/data_checks.hpp"
 #include "fit/exponential_fit.hpp"
+#include "fit/shape_aware_fit.hpp"
 
 namespace zelki::fit {
 
@@ -36,8 +37,7 @@ Result<FittedGam> fit_single_smooth(const SingleSmoothRequest& request, const Ma
         if constexpr (std::is_same_v<F, family::NegbinLog> ||
                       std::is_same_v<F, family::TdistIdentity> ||
                       std::is_same_v<F, family::TweedieLog>) {
-          return InvalidParameter{
-              "the negbin, tdist and tweedie families are not available in this version"};
+          return shape_aware_fit(f, std::move(design), n, y, weights);
         } else {
           return outer_fit(f, std::move(design), n, y, weights);
         }
