@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <variant>
 
 #include "common/format.hpp"
 #include "family/link.hpp"
@@ -43,6 +44,12 @@ Vector apply_inverse_link(family::LinkKind kind, const Vector& eta) {
 }  // namespace
 
 std::vector<ColumnRange> term_col_ranges(const FittedGam& model) {
+  if (const auto* additive = std::get_if<design::AdditivePredictor>(&model.predictor.variant)) {
+    std::vector<ColumnRange> out;
+    out.reserve(additive->term_col_ranges.size());
+    for (const auto& range : additive->term_col_ranges) out.emplace_back(range[0], range[1]);
+    return out;
+  }
   return {ColumnRange{1, static_cast<std::size_t>(model.beta.size())}};
 }
 
