@@ -2,12 +2,15 @@
 
 #include <pybind11/stl.h>
 
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "convert.hpp"
 #include "errors.hpp"
 #include "fit/inference.hpp"
+#include "persistence/frame.hpp"
 
 namespace zelki::python {
 
@@ -103,6 +106,43 @@ void add_fitted_gam_class(py::module_& m) {
       "Wald intervals (mean, lo, hi) at x_new on the requested scale: \"link\" (eta) or\n"
       "\"response\" (mu, the link-scale interval mapped through the inverse link).",
       py::arg("x_new"), py::arg("level") = 0.95, py::arg("scale") = "response");
+  cls.def(
+      "serialize",
+      [](const FittedGam& g) { return py::bytes(persistence::serialize(g)); },
+      "serialize($self)\n--\n\n"
+      "The model as a length-framed buffer (magic, format version, body length, JSON body) that\n"
+      "deserialize turns back into an identical model, bit for bit: predictions after a reload\n"
+      "are identical.");
+  // A class method: pybind11 has no helper for one, so the function is wrapped by hand.
+  cls.attr("deserialize") = py::reinterpret_steal<py::object>(PyClassMethod_New(
+      py::cpp_function(
+          [](const py::object&, const py::handle& frame) {
+            if (!PyBytes_Check(frame.ptr())) {
+              throw py::type_error(
+                  "argument 'bytes': expected bytes, got " +
+                  py::str(py::type::handle_of(frame).attr("__name__")).cast<std::string>());
+            }
+            char* data = nullptr;
+            Py_ssize_t size = 0;
+            if (PyBytes_AsStringAndSize(frame.ptr(), &data, &size) != 0) throw py::error_already_set();
+            return wrap_fitted(
+                unwrap(persistence::deserialize(std::string_view(data, static_cast<std::size_t>(size)))));
+          },
+          py::name("deserialize"), py::arg("cls"), py::arg("bytes"),
+          "deserialize($cls, bytes)\n--\n\n"
+          "Rebuild a FittedGam from the bytes of serialize. Raises ValueError on a bad magic,\n"
+          "version, truncated body or unparseable JSON.")
+          .release()
+          .ptr()));
+  cls.def(
+      "__reduce__",
+      [](const FittedGam& g) {
+        py::object deserialize = py::type::of<FittedGam>().attr("deserialize");
+        return py::make_tuple(deserialize, py::make_tuple(py::bytes(persistence::serialize(g))));
+      },
+      "__reduce__($self)\n--\n\n"
+      "pickle.dumps and pickle.loads work through serialize and deserialize: the result is the\n"
+      "pair (FittedGam.deserialize, (frame,)), so a pickle carries the same compact binary frame.");
   cls.def(
       "predict_diff",
       [](const FittedGam& g, const py::object& x_a, const py::object& x_b,

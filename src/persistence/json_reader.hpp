@@ -31,8 +31,16 @@ class JsonReader {
   std::optional<char> peek();
   std::size_t position() const { return pos_; }
   std::size_t size() const { return text_.size(); }
-  // Returns to an earlier position at the same nesting depth (used to read an object twice).
-  void rewind(std::size_t position) { pos_ = position; }
+  // A place in the text to come back to, with its nesting depth (to read an object twice).
+  struct Mark {
+    std::size_t position = 0;
+    int depth = 0;
+  };
+  Mark mark() const { return {pos_, depth_}; }
+  void rewind(Mark mark) {
+    pos_ = mark.position;
+    depth_ = mark.depth;
+  }
 
   // Reads an object, calling on_member(key) for each member with the reader standing at its
   // value, which on_member must consume (or skip) before returning true.

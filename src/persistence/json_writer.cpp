@@ -15,14 +15,6 @@ namespace {
 constexpr int kPlainMinExclusive = -5;
 constexpr int kPlainMax = 16;
 
-// Writes the decimal exponent without a plus sign or leading zeros.
-void append_exponent(std::string& out, int exponent) {
-  std::array<char, 8> buffer{};
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), exponent);
-  ZELKI_ASSERT(ec == std::errc(), "exponent does not fit its buffer");
-  out.append(buffer.data(), end);
-}
-
 }  // namespace
 
 void append_json_float(std::string& out, double value) {
@@ -36,50 +28,56 @@ void append_json_float(std::string& out, double value) {
   }
   // Shortest round-trip digits come from the scientific form "[-]d[.ddd]e±XX", whose value is
   // d.ddd × 10^X, i.e. 0.dddd × 10^(X+1).
-  std::array<char, 32> buffer{};
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                       std::chars_format::scientific);
+  std::array<char, 32> scientific{};
+  const auto [end, ec] = std::to_chars(scientific.data(), scientific.data() + scientific.size(),
+                                       value, std::chars_format::scientific);
   ZELKI_ASSERT(ec == std::errc(), "to_chars overflowed its buffer");
-  const char* p = buffer.data();
-  if (*p == '-') {
-    out.push_back('-');
-    ++p;
-  }
+  const char* p = scientific.data();
+  const bool negative = *p == '-';
+  if (negative) ++p;
   std::array<char, 20> digits{};  // at most 17 significant digits for a double
-  std::size_t m = 0;
+  int m = 0;
   for (; *p != 'e'; ++p) {
-    if (*p != '.') digits[m++] = *p;
+    if (*p != '.') digits[static_cast<std::size_t>(m++)] = *p;
   }
   int scientific_exponent = 0;
-  std::from_chars(*(p + 1) == '+' ? p + 2 : p + 1, end, scientific_exponent);
+  std::from_chars(p[1] == '+' ? p + 2 : p + 1, end, scientific_exponent);
   const int e = scientific_exponent + 1;
-  const auto digit_count = static_cast<int>(m);
 
+  // The text is assembled in a local buffer and appended once: the longest plain form is a sign,
+  // 17 digits, up to 16 padding zeros, the point and a digit.
+  std::array<char, 48> text{};
+  char* t = text.data();
+  if (negative) *t++ = '-';
+  auto put_digits = [&](int from, int to) {
+    for (int i = from; i < to; ++i) *t++ = digits[static_cast<std::size_t>(i)];
+  };
   if (e <= kPlainMinExclusive || e > kPlainMax) {
-    out.push_back(digits[0]);
+    *t++ = digits[0];
     if (m > 1) {
-      out.push_back('.');
-      out.append(digits.data() + 1, m - 1);
+      *t++ = '.';
+      put_digits(1, m);
     }
-    out.push_back('e');
-    append_exponent(out, e - 1);
-    return;
-  }
-  if (e <= 0) {
+    *t++ = 'e';
+    t = std::to_chars(t, text.data() + text.size(), e - 1).ptr;
+  } else if (e <= 0) {
     // 0.000ddd: −e zeros between the point and the first digit.
-    out += "0.";
-    out.append(static_cast<std::size_t>(-e), '0');
-    out.append(digits.data(), m);
-  } else if (digit_count <= e) {
+    *t++ = '0';
+    *t++ = '.';
+    for (int i = 0; i < -e; ++i) *t++ = '0';
+    put_digits(0, m);
+  } else if (m <= e) {
     // An integral value keeps ".0" so that it reads as a float.
-    out.append(digits.data(), m);
-    out.append(static_cast<std::size_t>(e - digit_count), '0');
-    out += ".0";
+    put_digits(0, m);
+    for (int i = m; i < e; ++i) *t++ = '0';
+    *t++ = '.';
+    *t++ = '0';
   } else {
-    out.append(digits.data(), static_cast<std::size_t>(e));
-    out.push_back('.');
-    out.append(digits.data() + e, m - static_cast<std::size_t>(e));
+    put_digits(0, e);
+    *t++ = '.';
+    put_digits(e, m);
   }
+  out.append(text.data(), t);
 }
 
 void JsonWriter::key(std::string_view name) {

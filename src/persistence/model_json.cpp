@@ -160,18 +160,24 @@ bool read_member(JsonReader& r, S& s, std::size_t index) {
 }
 
 // An object whose members may come in any order: unknown keys are skipped (their values still
-// checked), a known key given twice and a missing key are errors. The "kind" member of a
-// predictor is unknown here and therefore skipped; the predictor reader has already read it.
+// checked), a known key given twice and a missing key are errors. A tag names a member that the
+// caller has already read (the "kind" of a predictor): it is skipped, but only once.
 template <class S>
-bool read_struct(JsonReader& r, S& s, std::string_view expected) {
+bool read_struct(JsonReader& r, S& s, std::string_view expected, std::string_view tag = {}) {
   const auto next = r.peek();
   if (!next || *next != '{') return r.fail_invalid_type(expected);
   std::size_t count = 0;
   const auto names = member_names(s, count);
   std::bitset<kMaxMembers> seen;
+  bool seen_tag = false;
   const bool ok = r.read_object([&](std::string_view key) {
     const auto* it = std::find(names.begin(), names.begin() + count, key);
-    if (it == names.begin() + count) return r.skip_value();
+    if (it == names.begin() + count) {
+      if (tag.empty() || key != tag) return r.skip_value();
+      if (seen_tag) return r.fail("duplicate field `" + std::string(key) + "`");
+      seen_tag = true;
+      return r.skip_value();
+    }
     const auto index = static_cast<std::size_t>(it - names.begin());
     if (seen[index]) return r.fail("duplicate field `" + std::string(key) + "`");
     seen[index] = true;
@@ -442,7 +448,7 @@ bool read_predictor_of_kind(JsonReader& r, std::string_view kind, std::size_t ki
     using Alternative = std::variant_alternative_t<I, Variant>;
     if (Alternative::kKind != kind) return read_predictor_of_kind<I + 1>(r, kind, kind_end, out);
     Alternative p;
-    if (!read_struct(r, p, "a predictor object")) return false;
+    if (!read_struct(r, p, "a predictor object", "kind")) return false;
     out.variant = std::move(p);
     return true;
   } else {
@@ -451,28 +457,28 @@ bool read_predictor_of_kind(JsonReader& r, std::string_view kind, std::size_t ki
   }
 }
 
-// "kind" may stand anywhere in the object, so the object is read twice: once to find the kind,
-// then, from the same start, for the members of that kind.
+// "kind" may stand anywhere in the object, so the object is read twice: up to the kind, then,
+// from the same start, as that kind. The writer puts the kind first, so the first pass is short.
 bool read_value(JsonReader& r, design::Predictor& out) {
   const auto next = r.peek();
   if (!next || *next != '{') return r.fail_invalid_type("internally tagged enum Predictor");
-  const std::size_t start = r.position();
+  const JsonReader::Mark start = r.mark();
   std::string kind;
   bool have_kind = false;
   std::size_t kind_end = 0;
-  const bool ok = r.read_object([&](std::string_view key) {
+  const bool complete = r.read_object([&](std::string_view key) {
     if (key != "kind") return r.skip_value();
-    if (have_kind) return r.fail("duplicate field `kind`");
-    have_kind = true;
     const auto value = r.peek();
     if (!value || *value != '"') return r.fail_invalid_type("variant identifier");
     if (!r.read_string(kind)) return false;
+    have_kind = true;
     kind_end = r.position();
-    return true;
+    return false;  // stop here: the rest is read with the kind's members
   });
-  if (!ok) return false;
-  if (!have_kind) return r.fail("missing field `kind`");
-  // The kind is known now; read the object again from its start as that kind.
+  if (!have_kind) {
+    if (complete) return r.fail("missing field `kind`");
+    return false;  // a syntax or type error before any kind
+  }
   r.rewind(start);
   return read_predictor_of_kind(r, kind, kind_end, out);
 }
