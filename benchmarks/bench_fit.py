@@ -23,9 +23,10 @@ from pathlib import Path
 
 import numpy as np
 
-FAMILIES = ("gaussian", "poisson", "binomial")
+FAMILIES = ("gaussian", "poisson", "binomial", "nb", "tdist", "tweedie")
 PYGAM_CLASS = {"gaussian": "LinearGAM", "poisson": "PoissonGAM", "binomial": "LogisticGAM"}
-R_FAMILY = {"gaussian": "gaussian()", "poisson": "poisson()", "binomial": "binomial()"}
+R_FAMILY = {"gaussian": "gaussian()", "poisson": "poisson()", "binomial": "binomial()",
+            "nb": "nb()", "tdist": "scat()", "tweedie": "tw()"}
 
 
 def simulate(family: str, n: int, seed: int = 1) -> tuple[np.ndarray, np.ndarray]:
@@ -36,6 +37,16 @@ def simulate(family: str, n: int, seed: int = 1) -> tuple[np.ndarray, np.ndarray
         y = f + rng.normal(0.0, 0.3, n)
     elif family == "poisson":
         y = rng.poisson(np.exp(1.0 + f)).astype(float)
+    elif family == "nb":
+        mu = np.exp(1.0 + f)
+        y = rng.negative_binomial(3.0, 3.0 / (3.0 + mu)).astype(float)
+    elif family == "tdist":
+        y = 2.0 * f + 0.5 * rng.standard_t(5.0, n)
+    elif family == "tweedie":
+        # Compound Poisson–gamma with p = 1.5, φ = 1.2.
+        mu = np.exp(0.5 + f)
+        count = rng.poisson(mu**0.5 / (1.2 * 0.5))
+        y = np.where(count > 0, rng.gamma(np.maximum(count, 1) * 1.0, 1.2 * 0.5 * mu**0.5), 0.0)
     else:
         y = (rng.uniform(size=n) < 1.0 / (1.0 + np.exp(-2.0 * f))).astype(float)
     return x, y
@@ -184,13 +195,15 @@ def main() -> int:
                     line = f"{family:9} {n:>8} {k:>3} {fmt_time(ours):>9}"
                     line += f" {ours['peak'] / x_bytes:7.2f}" if "peak" in ours else f" {'-':>7}"
                     for peer in peers:
-                        if peer == "pygam":
+                        if peer == "pygam" and family not in PYGAM_CLASS:
+                            theirs = None
+                        elif peer == "pygam":
                             theirs = run_python_tool("pygam", family, k, data, reps,
                                                      args.peer_timeout)
                         else:
                             theirs = run_mgcv(family, k, csv, reps, args.peer_timeout)
                         ratio = (f"{ours['median'] / theirs['median']:7.3f}"
-                                 if "median" in ours and "median" in theirs else f"{'-':>7}")
+                                 if theirs and "median" in ours and "median" in theirs else f"{'-':>7}")
                         line += f" {fmt_time(theirs):>12} {ratio}"
                     print(line, flush=True)
     print("ratio = zelki time / peer time (below 1: zelki is faster); peak/X = zelki's peak "
