@@ -5,6 +5,7 @@
 namespace zelki::python {
 
 void add_fit(pybind11::module_& m);
+void add_fit_additive(pybind11::module_& m);
 
 void add_exports(pybind11::module_& m, AddExport add_export) {
   // Text signatures come from the first line of each docstring.
@@ -14,6 +15,8 @@ void add_exports(pybind11::module_& m, AddExport add_export) {
   add_export(m, "FittedGam");
   add_fit(m);
   add_export(m, "fit");
+  add_fit_additive(m);
+  add_export(m, "fit_additive");
 }
 
 }  // namespace zelki::python

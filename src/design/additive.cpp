@@ -1,5 +1,6 @@
 #include "design/additive.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -81,6 +82,73 @@ Result<Matrix> term_block_at(const Predictor& term, const Matrix& x_new, std::ui
       term.variant);
 }
 
+// Relative size below which a column of a tensor block counts as lying in the span of the terms
+// nested in it: √ε, far above the rounding of an exact dependence and far below any genuine
+// direction of a smooth of two variables.
+constexpr double kDependenceTolerance = 1.4901161193847656e-8;
+
+bool reads_only(const std::vector<std::uint64_t>& inner, const std::vector<std::uint64_t>& outer) {
+  return std::all_of(inner.begin(), inner.end(), [&outer](std::uint64_t c) {
+    return std::find(outer.begin(), outer.end(), c) != outer.end();
+  });
+}
+
+// A tensor term of (x_a, x_b) contains every function of x_a in its margin-a space (margin b is a
+// partition of unity), in particular the straight lines that a one-dimensional smooth of x_a
+// leaves unpenalised. With both terms in the model that direction is unpenalised twice over and
+// the penalised Hessian is singular at every λ. As in the usual side conditions for nested terms,
+// the tensor block gives up the columns that lie in the span of [1 | blocks of the terms nested in
+// it]: a pivoted QR of the block's residual after projection on that span finds them, and they
+// are removed from the stored centring, so the predictor reproduces the reduced block exactly.
+// Terms without nesting are left untouched.
+Status drop_nested_dependence(const Matrix& x, std::vector<BuiltTerm>& built, std::size_t t) {
+  auto& predictor = std::get<TensorPredictor>(built[t].predictor.variant);
+  // Lower-order terms of the tensor's columns, and earlier tensor terms of the same pair.
+  const auto nested_in_t = [&built, t](std::size_t u) {
+    return u != t && reads_only(built[u].cols_used, built[t].cols_used) &&
+           (built[u].cols_used.size() < built[t].cols_used.size() || u < t);
+  };
+  Eigen::Index nested_width = 1;
+  for (std::size_t u = 0; u < built.size(); ++u) {
+    if (nested_in_t(u)) nested_width += built[u].block.cols();
+  }
+  if (nested_width == 1) return Ok{};
+  const Eigen::Index n = x.rows();
+  Matrix nested(n, nested_width);
+  nested.col(0).setOnes();
+  Eigen::Index at = 1;
+  for (std::size_t u = 0; u < built.size(); ++u) {
+    if (nested_in_t(u)) {
+      nested.middleCols(at, built[u].block.cols()) = built[u].block;
+      at += built[u].block.cols();
+    }
+  }
+  const Eigen::HouseholderQR<Matrix> nested_qr(nested);
+  // Qᵀ·X_t; its rows below the nested span are the residual in rotated coordinates, which has
+  // the same R factor as the residual itself.
+  Matrix rotated = built[t].block;
+  rotated.applyOnTheLeft(nested_qr.householderQ().adjoint());
+  const Eigen::Index q1 = std::min(nested_width, n);
+  Eigen::ColPivHouseholderQR<Matrix> residual_qr(rotated.bottomRows(n - q1));
+  residual_qr.setThreshold(kDependenceTolerance);
+  const Eigen::Index width = built[t].block.cols();
+  const Eigen::Index rank = residual_qr.rank();
+  if (rank == width) return Ok{};
+
+  std::vector<bool> keep(static_cast<std::size_t>(width), true);
+  for (Eigen::Index m = rank; m < width; ++m) {
+    keep[static_cast<std::size_t>(residual_qr.colsPermutation().indices()[m])] = false;
+  }
+  std::vector<Eigen::Index> kept;
+  for (Eigen::Index m = 0; m < width; ++m) {
+    if (keep[static_cast<std::size_t>(m)]) kept.push_back(m);
+  }
+  predictor.centring = Matrix(predictor.centring(Eigen::all, kept));
+  for (Matrix& s : built[t].penalties) s = Matrix(s(kept, kept));
+  ZELKI_TRY(built[t].block, predictor.term_block(x));
+  return Ok{};
+}
+
 }  // namespace
 
 std::vector<std::uint64_t> columns_read(const TermSpec& term) {
@@ -115,6 +183,13 @@ Result<Design> additive_design(const Matrix& x, const std::vector<TermSpec>& ter
     p += term.block.cols();
     built.push_back(std::move(term));
   }
+  for (std::size_t t = 0; t < built.size(); ++t) {
+    if (std::holds_alternative<TensorPredictor>(built[t].predictor.variant)) {
+      ZELKI_CHECK(drop_nested_dependence(x, built, t));
+    }
+  }
+  p = 1;
+  for (const BuiltTerm& term : built) p += term.block.cols();
 
   Design out;
   out.x.resize(x.rows(), p);
