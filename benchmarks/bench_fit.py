@@ -23,10 +23,13 @@ from pathlib import Path
 
 import numpy as np
 
-FAMILIES = ("gaussian", "poisson", "binomial", "nb", "tdist", "tweedie")
+FAMILIES = ("gaussian", "poisson", "binomial", "nb", "tdist", "tweedie", "ocat", "quantile")
+# Family parameters of zelki.fit beyond the data (mgcv's installed version has no elf family, so
+# the quantile fit has no mgcv peer).
+FAMILY_KWARGS = {"ocat": {"r": 4}, "quantile": {"tau": 0.5}}
 PYGAM_CLASS = {"gaussian": "LinearGAM", "poisson": "PoissonGAM", "binomial": "LogisticGAM"}
 R_FAMILY = {"gaussian": "gaussian()", "poisson": "poisson()", "binomial": "binomial()",
-            "nb": "nb()", "tdist": "scat()", "tweedie": "tw()"}
+            "nb": "nb()", "tdist": "scat()", "tweedie": "tw()", "ocat": "ocat(R = 4)"}
 
 
 def simulate(family: str, n: int, seed: int = 1) -> tuple[np.ndarray, np.ndarray]:
@@ -47,6 +50,12 @@ def simulate(family: str, n: int, seed: int = 1) -> tuple[np.ndarray, np.ndarray
         mu = np.exp(0.5 + f)
         count = rng.poisson(mu**0.5 / (1.2 * 0.5))
         y = np.where(count > 0, rng.gamma(np.maximum(count, 1) * 1.0, 1.2 * 0.5 * mu**0.5), 0.0)
+    elif family == "ocat":
+        # Latent logistic variable cut at (−1, 0.5, 2): categories 1 … 4.
+        latent = 0.3 + 1.5 * f + rng.logistic(size=n)
+        y = 1.0 + np.searchsorted(np.array([-1.0, 0.5, 2.0]), latent).astype(float)
+    elif family == "quantile":
+        y = f + (0.3 + 0.5 * x[:, 0]) * rng.gamma(2.0, 1.0, n)
     else:
         y = (rng.uniform(size=n) < 1.0 / (1.0 + np.exp(-2.0 * f))).astype(float)
     return x, y
@@ -79,7 +88,7 @@ def worker(tool: str, family: str, k: int, data: str, reps: int) -> None:
         import zelki
 
         def run():
-            return zelki.fit(family, x, y, k=k)
+            return zelki.fit(family, x, y, k=k, **FAMILY_KWARGS.get(family, {}))
     else:
         import pygam
 
@@ -196,6 +205,8 @@ def main() -> int:
                     line += f" {ours['peak'] / x_bytes:7.2f}" if "peak" in ours else f" {'-':>7}"
                     for peer in peers:
                         if peer == "pygam" and family not in PYGAM_CLASS:
+                            theirs = None
+                        elif peer == "mgcv" and family not in R_FAMILY:
                             theirs = None
                         elif peer == "pygam":
                             theirs = run_python_tool("pygam", family, k, data, reps,
