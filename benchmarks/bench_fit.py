@@ -23,17 +23,30 @@ from pathlib import Path
 
 import numpy as np
 
-FAMILIES = ("gaussian", "poisson", "binomial", "nb", "tdist", "tweedie", "ocat", "quantile")
+FAMILIES = ("gaussian", "poisson", "binomial", "nb", "tdist", "tweedie", "ocat", "quantile",
+            "additive")
 # Family parameters of zelki.fit beyond the data (mgcv's installed version has no elf family, so
 # the quantile fit has no mgcv peer).
 FAMILY_KWARGS = {"ocat": {"r": 4}, "quantile": {"tau": 0.5}}
 PYGAM_CLASS = {"gaussian": "LinearGAM", "poisson": "PoissonGAM", "binomial": "LogisticGAM"}
 R_FAMILY = {"gaussian": "gaussian()", "poisson": "poisson()", "binomial": "binomial()",
-            "nb": "nb()", "tdist": "scat()", "tweedie": "tw()", "ocat": "ocat(R = 4)"}
+            "nb": "nb()", "tdist": "scat()", "tweedie": "tw()", "ocat": "ocat(R = 4)",
+            "additive": "gaussian()"}
+# The additive case: a Gaussian fit of three smooths plus a tensor smooth that shares x0 (k is
+# fixed by the terms, so the case runs once per size).
+ADDITIVE_TERMS = [(0, "cr"), (1, "cr"), (2, "cr"), ((0, 3), "te", (5, 5))]
+ADDITIVE_WIDTH = 1 + 3 * 9 + 24
+R_FORMULA = {"additive": 'y ~ s(x0, bs = "cr") + s(x1, bs = "cr") + s(x2, bs = "cr") + '
+                         'te(x0, x3, bs = "cr", k = c(5, 5), np = FALSE)'}
 
 
 def simulate(family: str, n: int, seed: int = 1) -> tuple[np.ndarray, np.ndarray]:
     rng = np.random.default_rng(seed)
+    if family == "additive":
+        x = rng.uniform(0.0, 1.0, (n, 4))
+        f = (np.sin(2.0 * np.pi * x[:, 0]) + np.exp(2.0 * x[:, 1]) / 4.0
+             + 5.0 * x[:, 2] ** 2 * (1.0 - x[:, 2]) + np.sin(3.0 * x[:, 0] * x[:, 3]))
+        return x, f + rng.normal(0.0, 0.3, n)
     x = rng.uniform(0.0, 1.0, (n, 1))
     f = np.sin(2.0 * np.pi * x[:, 0])
     if family == "gaussian":
@@ -84,7 +97,12 @@ def _reset_peak_rss() -> None:
 def worker(tool: str, family: str, k: int, data: str, reps: int) -> None:
     loaded = np.load(data)
     x, y = loaded["x"], loaded["y"]
-    if tool == "zelki":
+    if tool == "zelki" and family == "additive":
+        import zelki
+
+        def run():
+            return zelki.fit_additive("gaussian", x, y, ADDITIVE_TERMS)
+    elif tool == "zelki":
         import zelki
 
         def run():
@@ -124,13 +142,14 @@ def run_python_tool(tool, family, k, data, reps, timeout):
 
 
 def run_mgcv(family, k, csv, reps, timeout):
+    formula = R_FORMULA.get(family, f'y ~ s(x, bs = "cr", k = {k})')
     script = f"""
 suppressMessages(library(mgcv))
 d <- read.csv("{csv}")
-invisible(gam(y ~ s(x, bs = "cr", k = {k}), family = {R_FAMILY[family]}, data = d, method = "REML"))
+invisible(gam({formula}, family = {R_FAMILY[family]}, data = d, method = "REML"))
 t <- numeric({reps})
 for (i in seq_len({reps})) {{
-  t[i] <- system.time(gam(y ~ s(x, bs = "cr", k = {k}), family = {R_FAMILY[family]},
+  t[i] <- system.time(gam({formula}, family = {R_FAMILY[family]},
                           data = d, method = "REML"))[["elapsed"]]
 }}
 cat(median(t), "\\n")
@@ -195,12 +214,14 @@ def main() -> int:
                 np.savez(data, x=x, y=y)
                 csv = Path(tmp) / "data.csv"
                 if "mgcv" in peers:
-                    np.savetxt(csv, np.column_stack([x[:, 0], y]), delimiter=",",
-                               header="x,y", comments="", fmt="%.17g")
+                    names = ("x0,x1,x2,x3," if family == "additive" else "x,") + "y"
+                    columns = x if family == "additive" else x[:, :1]
+                    np.savetxt(csv, np.column_stack([columns, y]), delimiter=",",
+                               header=names, comments="", fmt="%.17g")
                 reps = args.reps if n <= 100_000 else 1
-                for k in args.ks:
+                for k in args.ks[:1] if family == "additive" else args.ks:
                     ours = run_python_tool("zelki", family, k, data, reps, args.peer_timeout)
-                    x_bytes = n * k * 8
+                    x_bytes = n * (ADDITIVE_WIDTH if family == "additive" else k) * 8
                     line = f"{family:9} {n:>8} {k:>3} {fmt_time(ours):>9}"
                     line += f" {ours['peak'] / x_bytes:7.2f}" if "peak" in ours else f" {'-':>7}"
                     for peer in peers:
