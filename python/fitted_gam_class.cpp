@@ -45,9 +45,12 @@ void add_fitted_gam_class(py::module_& m) {
       .def_property_readonly("converged", [](const FittedGam& g) { return g.converged; })
       .def_property_readonly("reml_value", [](const FittedGam& g) { return g.reml_value; });
 
+  // Text signatures name the receiver plainly ("self", "cls"): the binding layer hands each method
+  // to Python with its own bookkeeping object as __self__, so a "$self" marker would make
+  // inspect drop the receiver twice on bound methods.
   cls.def(
       "vcov", [](const FittedGam& g) { return to_numpy(g.vcov); },
-      "vcov($self)\n--\n\n"
+      "vcov(self)\n--\n\n"
       "Posterior covariance of the coefficients, sigma^2 * A^-1, as a new float64 array of "
       "shape (p, p).");
   cls.def(
@@ -57,7 +60,7 @@ void add_fitted_gam_class(py::module_& m) {
         for (const auto& [first, last] : fit::term_col_ranges(g)) out.append(py::make_tuple(first, last));
         return out;
       },
-      "term_col_ranges($self)\n--\n\n"
+      "term_col_ranges(self)\n--\n\n"
       "Half-open column ranges (first, last_exclusive) of the terms in the lpmatrix\n"
       "[1 | C_1 | C_2 | ...]: one per term for an additive fit, [(1, p)] for a single-smooth\n"
       "fit. The intercept, column 0, lies outside every range.");
@@ -66,7 +69,7 @@ void add_fitted_gam_class(py::module_& m) {
       [](const FittedGam& g, const py::object& x_new) {
         return to_numpy(unwrap(fit::evaluate_lpmatrix(g, to_matrix_arg(x_new, "x_new"))));
       },
-      "evaluate_lpmatrix($self, x_new)\n--\n\n"
+      "evaluate_lpmatrix(self, x_new)\n--\n\n"
       "Rebuild the design (lp) matrix at x_new: shape (n_new, p), column 0 the intercept, for use\n"
       "with the coefficients (X @ beta) or with vcov() (X V X^T).",
       py::arg("x_new"));
@@ -75,7 +78,7 @@ void add_fitted_gam_class(py::module_& m) {
       [](const FittedGam& g, const py::object& x_new) {
         return to_numpy(unwrap(fit::predict(g, to_matrix_arg(x_new, "x_new"))));
       },
-      "predict($self, x_new)\n--\n\n"
+      "predict(self, x_new)\n--\n\n"
       "Linear predictor eta at x_new, a 2-D float64 array of shape (n_new, n_input_dims).",
       py::arg("x_new"));
   cls.def(
@@ -83,7 +86,7 @@ void add_fitted_gam_class(py::module_& m) {
       [](const FittedGam& g, const py::object& x_new) {
         return to_numpy(unwrap(fit::predict_response(g, to_matrix_arg(x_new, "x_new"))));
       },
-      "predict_response($self, x_new)\n--\n\n"
+      "predict_response(self, x_new)\n--\n\n"
       "Mean mu at x_new: eta passed through the inverse link elementwise.",
       py::arg("x_new"));
   cls.def(
@@ -102,14 +105,14 @@ void add_fitted_gam_class(py::module_& m) {
         auto interval = unwrap(fit::predict_ci(g, x, level_value, which));
         return py::make_tuple(to_numpy(interval.mean), to_numpy(interval.lo), to_numpy(interval.hi));
       },
-      "predict_ci($self, x_new, level=0.95, scale=\"response\")\n--\n\n"
+      "predict_ci(self, x_new, level=0.95, scale=\"response\")\n--\n\n"
       "Wald intervals (mean, lo, hi) at x_new on the requested scale: \"link\" (eta) or\n"
       "\"response\" (mu, the link-scale interval mapped through the inverse link).",
       py::arg("x_new"), py::arg("level") = 0.95, py::arg("scale") = "response");
   cls.def(
       "serialize",
       [](const FittedGam& g) { return py::bytes(persistence::serialize(g)); },
-      "serialize($self)\n--\n\n"
+      "serialize(self)\n--\n\n"
       "The model as a length-framed buffer (magic, format version, body length, JSON body) that\n"
       "deserialize turns back into an identical model, bit for bit: predictions after a reload\n"
       "are identical.");
@@ -129,7 +132,7 @@ void add_fitted_gam_class(py::module_& m) {
                 unwrap(persistence::deserialize(std::string_view(data, static_cast<std::size_t>(size)))));
           },
           py::name("deserialize"), py::arg("cls"), py::arg("bytes"),
-          "deserialize($cls, bytes)\n--\n\n"
+          "deserialize(cls, bytes)\n--\n\n"
           "Rebuild a FittedGam from the bytes of serialize. Raises ValueError on a bad magic,\n"
           "version, truncated body or unparseable JSON.")
           .release()
@@ -140,7 +143,7 @@ void add_fitted_gam_class(py::module_& m) {
         py::object deserialize = py::type::of<FittedGam>().attr("deserialize");
         return py::make_tuple(deserialize, py::make_tuple(py::bytes(persistence::serialize(g))));
       },
-      "__reduce__($self)\n--\n\n"
+      "__reduce__(self)\n--\n\n"
       "pickle.dumps and pickle.loads work through serialize and deserialize: the result is the\n"
       "pair (FittedGam.deserialize, (frame,)), so a pickle carries the same compact binary frame.");
   cls.def(
@@ -153,7 +156,7 @@ void add_fitted_gam_class(py::module_& m) {
         auto interval = unwrap(fit::predict_diff(g, a, b, level_value));
         return py::make_tuple(to_numpy(interval.mean), to_numpy(interval.lo), to_numpy(interval.hi));
       },
-      "predict_diff($self, x_a, x_b, level=0.95)\n--\n\n"
+      "predict_diff(self, x_a, x_b, level=0.95)\n--\n\n"
       "Wald interval (diff, lo, hi) for predict(x_a) - predict(x_b) on the eta scale; a side\n"
       "with a single row is broadcast against every row of the other.",
       py::arg("x_a"), py::arg("x_b"), py::arg("level") = 0.95);
