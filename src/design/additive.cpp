@@ -201,6 +201,7 @@ Result<Design> additive_design(const Matrix& x, const std::vector<TermSpec>& ter
     const Eigen::Index width = term.block.cols();
     out.x.middleCols(start, width) = term.block;
     term.block = Matrix();  // release the n-row copy as soon as it is placed
+    const std::size_t first_penalty = out.penalties.size();
     for (const Matrix& s : term.penalties) {
       // The rank and log pseudo-determinant of the embedded matrix are those of the term's own
       // block (the added rows and columns are zero), so they are taken from the small matrix.
@@ -208,7 +209,18 @@ Result<Design> additive_design(const Matrix& x, const std::vector<TermSpec>& ter
       out.penalties.push_back(embed_penalty(s, p, start));
       out.penalty_ranks.push_back(rank.rank);
       out.penalty_log_dets.push_back(rank.log_det);
-      rank_sum += rank.rank;
+    }
+    if (term.penalties.size() == 1) {
+      rank_sum += out.penalty_ranks.back();
+    } else if (term.penalties.size() > 1) {
+      // Penalties sharing a block overlap: the unpenalised space of the term is the null space
+      // of their sum, not what the separate ranks would leave.
+      Matrix sum = Matrix::Zero(width, width);
+      for (const Matrix& s : term.penalties) sum += s;
+      const std::size_t rank = penalty_rank_log_det(sum).rank;
+      rank_sum += rank;
+      out.shared_blocks.push_back(
+          Design::SharedBlock{first_penalty, term.penalties.size(), start, width, rank});
     }
     predictor.term_predictors.push_back(std::move(term.predictor));
     predictor.cols_used.push_back(std::move(term.cols_used));

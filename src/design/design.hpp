@@ -23,8 +23,19 @@ struct Design {
   std::vector<std::size_t> penalty_ranks;
   // Log pseudo-determinant of each penalty.
   std::vector<double> penalty_log_dets;
-  // p − Σ ranks (0 if negative): the dimension of the unpenalised space.
+  // p − rank(Σ_k S_k) (0 if negative): the dimension of the unpenalised space.
   std::size_t null_space_dim = 0;
+  // Penalties that act on one shared coefficient block (the margins of a tensor term), with the
+  // rank of their sum. Their log pseudo-determinant is that of the weighted sum, not the sum of
+  // their own; every other penalty has a block of its own.
+  struct SharedBlock {
+    std::size_t first_penalty = 0;
+    std::size_t count = 0;
+    Eigen::Index first_col = 0;
+    Eigen::Index width = 0;
+    std::size_t rank = 0;
+  };
+  std::vector<SharedBlock> shared_blocks;
 };
 
 // [1 | block] with term_penalty embedded behind the intercept, its rank and log pseudo-determinant.

@@ -175,6 +175,9 @@ Result<FittedGam> outer_fit(const F& family, design::Design design, std::size_t 
   spec.ranks = design.penalty_ranks;
   spec.log_dets = design.penalty_log_dets;
   spec.null_space_dim = design.null_space_dim;
+  for (const auto& b : design.shared_blocks) {
+    spec.shared_blocks.push_back({b.first_penalty, b.count, b.first_col, b.width, b.rank});
+  }
   spec.scale = rules.score_scale;
   spec.sentinel = rules.sentinel;
   spec.saturated = saturated_term<F>(y);

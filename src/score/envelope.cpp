@@ -5,6 +5,7 @@
 
 #include "common/special_functions.hpp"
 #include "linalg/cholesky_inverse.hpp"
+#include "linalg/dense.hpp"
 
 namespace zelki::score {
 
@@ -14,6 +15,43 @@ constexpr double kLog2Pi = 1.8378770664093453;  // ln 2π
 constexpr double kScaleFloor = 1e-8;
 constexpr double kSentinelValue = 1e12;
 constexpr double kHessianStep = 1e-5;
+
+struct SharedBlockLogDet {
+  double log_det = 0.0;
+  Vector gradient;  // ∂ log|S_b|₊ / ∂ρ_j = λ_j tr(S_b⁺ S_j), one entry per penalty of the block
+};
+
+// log|S_b|₊ of S_b = Σ_j λ_j S_j on a shared block, from its `rank` largest eigenvalues (the rank
+// of the sum does not depend on λ > 0), with S_b⁺ from the same eigenpairs.
+SharedBlockLogDet shared_block_log_det(const SharedPenaltyBlock& block,
+                                       const std::vector<Matrix>& penalties, const Vector& lambda) {
+  const Eigen::Index w = block.width;
+  const Eigen::Index c0 = block.first_col;
+  Matrix sum = Matrix::Zero(w, w);
+  for (std::size_t j = 0; j < block.count; ++j) {
+    const std::size_t k = block.first_penalty + j;
+    sum += lambda[static_cast<Eigen::Index>(k)] * penalties[k].block(c0, c0, w, w);
+  }
+  auto eigen = linalg::symmetric_eigen(0.5 * (sum + sum.transpose()));
+  ZELKI_ASSERT(std::holds_alternative<linalg::Eigensystem>(eigen),
+               "eigen-decomposition of a finite symmetric penalty sum failed");
+  const auto& system = std::get<linalg::Eigensystem>(eigen);
+  const auto r = static_cast<Eigen::Index>(block.rank);
+  // Ascending order: the positive part is the last r eigenpairs.
+  const auto values = system.values.tail(r);
+  const auto vectors = system.vectors.rightCols(r);
+  SharedBlockLogDet out;
+  out.log_det = values.array().log().sum();
+  const Matrix pinv = vectors * values.cwiseInverse().asDiagonal() * vectors.transpose();
+  out.gradient.resize(static_cast<Eigen::Index>(block.count));
+  for (std::size_t j = 0; j < block.count; ++j) {
+    const std::size_t k = block.first_penalty + j;
+    out.gradient[static_cast<Eigen::Index>(j)] =
+        lambda[static_cast<Eigen::Index>(k)] *
+        linalg::trace_of_product(pinv, penalties[k].block(c0, c0, w, w));
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -86,13 +124,27 @@ ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, cons
   const double log_det_h =
       fit.log_det_h ? *fit.log_det_h : 2.0 * fit.chol_h.diagonal().array().log().sum();
 
-  // ½ log|S_λ|₊ for non-overlapping penalties: ½ Σ_k (r_k ρ_k + ℓ_k).
+  // ½ log|S_λ|₊. A penalty with a block of its own contributes ½ (r_k ρ_k + ℓ_k); penalties that
+  // share a block contribute ½ log|Σ λ_k S_k|₊ of that block, whose ρ-derivative is
+  // ½ λ_k tr((Σ λ_j S_j)⁺ S_k) in place of ½ r_k.
   double half_log_det_s = 0.0;
+  Vector log_det_s_gradient(k_count);  // ∂ ½ log|S_λ|₊ / ∂ρ_k
+  std::vector<bool> shared(static_cast<std::size_t>(k_count), false);
+  for (const SharedPenaltyBlock& block : spec.shared_blocks) {
+    const SharedBlockLogDet part = shared_block_log_det(block, penalties, lambda);
+    half_log_det_s += 0.5 * part.log_det;
+    for (std::size_t j = 0; j < block.count; ++j) {
+      const auto k = static_cast<Eigen::Index>(block.first_penalty + j);
+      log_det_s_gradient[k] = 0.5 * part.gradient[static_cast<Eigen::Index>(j)];
+      shared[static_cast<std::size_t>(k)] = true;
+    }
+  }
   for (Eigen::Index k = 0; k < k_count; ++k) {
     const auto uk = static_cast<std::size_t>(k);
-    half_log_det_s += static_cast<double>(spec.ranks[uk]) * rho[k] + spec.log_dets[uk];
+    if (shared[uk]) continue;
+    half_log_det_s += 0.5 * (static_cast<double>(spec.ranks[uk]) * rho[k] + spec.log_dets[uk]);
+    log_det_s_gradient[k] = 0.5 * static_cast<double>(spec.ranks[uk]);
   }
-  half_log_det_s *= 0.5;
 
   const double dp = fit.deviance + q_lambda;
   const double n = static_cast<double>(fit.n);
@@ -114,8 +166,7 @@ ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, cons
 
   Vector gradient(k_count);
   for (Eigen::Index k = 0; k < k_count; ++k) {
-    const double rank = static_cast<double>(spec.ranks[static_cast<std::size_t>(k)]);
-    gradient[k] = 0.5 * lambda[k] * t[k] + lambda[k] * q[k] / (2.0 * phi) - 0.5 * rank;
+    gradient[k] = 0.5 * lambda[k] * t[k] + lambda[k] * q[k] / (2.0 * phi) - log_det_s_gradient[k];
   }
   if (fit.correction) {
     // Observed-information fits: the trace comes from H_α and the weights move with η, so
@@ -123,8 +174,7 @@ ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, cons
     const auto& c = *fit.correction;
     const Vector ab = c.a.cwiseProduct(c.b);
     for (Eigen::Index k = 0; k < k_count; ++k) {
-      const double rank = static_cast<double>(spec.ranks[static_cast<std::size_t>(k)]);
-      gradient[k] = 0.5 * c.trace[k] + lambda[k] * q[k] / (2.0 * phi) - 0.5 * rank +
+      gradient[k] = 0.5 * c.trace[k] + lambda[k] * q[k] / (2.0 * phi) - log_det_s_gradient[k] +
                     0.5 * ab.dot(c.c.col(k));
     }
   }

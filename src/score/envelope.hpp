@@ -32,12 +32,24 @@ struct SaturatedTerm {
   double value(double phi) const;
 };
 
+// Penalties first_penalty … first_penalty + count − 1 act on the coefficient block
+// [first_col, first_col + width) together; `rank` is the rank of their sum.
+struct SharedPenaltyBlock {
+  std::size_t first_penalty = 0;
+  std::size_t count = 0;
+  Eigen::Index first_col = 0;
+  Eigen::Index width = 0;
+  std::size_t rank = 0;
+};
+
 // What the criterion reads besides the inner fit.
 struct ScoreSpec {
   const std::vector<Matrix>* penalties = nullptr;  // S_k, each p×p
   std::vector<std::size_t> ranks;                  // r_k
   std::vector<double> log_dets;                    // ℓ_k, log pseudo-determinants
   std::size_t null_space_dim = 0;                  // M_p
+  // Overlapping penalties: log|S_λ|₊ of each block is taken from the weighted sum itself.
+  std::vector<SharedPenaltyBlock> shared_blocks;
   ScaleRule scale = ScaleRule::kFixed;
   bool sentinel = false;  // degenerate fits give 1e12 with a zero gradient
   SaturatedTerm saturated;

@@ -83,12 +83,19 @@ TEST(AdditiveDesign, RangesTileTheColumnsAndThePredictorReproducesX) {
   EXPECT_EQ(*d->predictor.evaluate(wide), d->x);
 }
 
-TEST(AdditiveDesign, TensorRanksSaturateTheNullSpaceDimension) {
+// The two margin penalties of a tensor term overlap: each has rank 15, their sum rank 21, so the
+// unpenalised space is the intercept plus the three bilinear functions left in the block.
+TEST(AdditiveDesign, TensorNullSpaceIsThatOfThePenaltySum) {
   const auto d = additive_design(covariates(kRows), {TensorTermSpec{0, 2, 5, 5}});
   ASSERT_TRUE(d.has_value()) << error_message(d);
   EXPECT_EQ(d->x.cols(), 25);
   EXPECT_EQ(d->penalty_ranks, (std::vector<std::size_t>{15, 15}));
-  EXPECT_EQ(d->null_space_dim, 0u);  // 25 − 30, saturated
+  EXPECT_EQ(d->null_space_dim, 4u);
+  ASSERT_EQ(d->shared_blocks.size(), 1u);
+  EXPECT_EQ(d->shared_blocks[0].count, 2u);
+  EXPECT_EQ(d->shared_blocks[0].first_col, 1);
+  EXPECT_EQ(d->shared_blocks[0].width, 24);
+  EXPECT_EQ(d->shared_blocks[0].rank, 21u);
 }
 
 // A smooth of x0 and a tensor smooth of (x0, x3) both leave the straight line in x0 unpenalised;
