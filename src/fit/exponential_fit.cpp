@@ -195,7 +195,8 @@ Result<FittedGam> outer_fit(const F& family, design::Design design, std::size_t 
   ZELKI_TRY(outer::NewtonResult newton, outer::outer_newton(evaluate, Vector::Zero(k_count)));
 
   ZELKI_TRY(inner::InnerFit final_fit, final_inner_fit(newton.rho));
-  outer::FinalQuantities final_q = outer::final_quantities(final_fit, penalties, newton.rho);
+  outer::FinalQuantities final_q =
+      outer::final_quantities(final_fit, penalties, newton.rho, spec.shared_blocks);
   const Vector lambda = newton.rho.array().exp();
 
   const double n_real = static_cast<double>(n);

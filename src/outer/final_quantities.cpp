@@ -26,7 +26,8 @@ double touched_rows(const Matrix& s) {
 }  // namespace
 
 FinalQuantities final_quantities(const inner::InnerFit& fit, const std::vector<Matrix>& penalties,
-                                 const Vector& rho) {
+                                 const Vector& rho,
+                                 const std::vector<score::SharedPenaltyBlock>& shared_blocks) {
   FinalQuantities out;
   out.h_inv = linalg::inverse_from_cholesky(fit.chol_h);
   const auto k_count = static_cast<Eigen::Index>(penalties.size());
@@ -40,6 +41,18 @@ FinalQuantities final_quantities(const inner::InnerFit& fit, const std::vector<M
     out.edf_per_term[k] = touched_rows(s) - shrinkage;
   }
   out.edf_total = static_cast<double>(fit.p) - penalised_trace;
+  for (const score::SharedPenaltyBlock& block : shared_blocks) {
+    // tr over the block of H⁻¹XᵀWX = width − Σ_j λ_j tr(H⁻¹ S_j), since each S_j lives in it.
+    double block_edf = static_cast<double>(block.width);
+    for (std::size_t j = 0; j < block.count; ++j) {
+      const auto k = static_cast<Eigen::Index>(block.first_penalty + j);
+      block_edf -= touched_rows(penalties[static_cast<std::size_t>(k)]) - out.edf_per_term[k];
+    }
+    for (std::size_t j = 0; j < block.count; ++j) {
+      out.edf_per_term[static_cast<Eigen::Index>(block.first_penalty + j)] =
+          block_edf / static_cast<double>(block.count);
+    }
+  }
   return out;
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/eigen.hpp"
 #include "inner/inner_fit.hpp"
+#include "score/envelope.hpp"
 
 namespace zelki::outer {
 
@@ -14,8 +15,12 @@ struct FinalQuantities {
   Matrix h_inv;            // H⁻¹
 };
 
+// Penalties that share one coefficient block (a tensor term's margins) share that block's
+// effective degrees of freedom, tr over the block of H⁻¹XᵀWX, equally: counting each penalty's
+// touched rows would count the block once per penalty.
 FinalQuantities final_quantities(const inner::InnerFit& fit, const std::vector<Matrix>& penalties,
-                                 const Vector& rho);
+                                 const Vector& rho,
+                                 const std::vector<score::SharedPenaltyBlock>& shared_blocks = {});
 
 // scale·H⁻¹, or H⁻¹ itself when the scale is 1 or NaN.
 Matrix scaled_covariance(Matrix h_inv, double scale);

@@ -1,11 +1,16 @@
 """fit_additive: term parsing and its messages, recovery of simulated components and surfaces,
 the lpmatrix and term ranges of additive models, and inverse-Gaussian smoothness selection."""
 
+import json
+import pathlib
+
 import numpy as np
 import pytest
 from numpy.testing import assert_allclose
 
 import zelki
+
+DATA = pathlib.Path(__file__).resolve().parent / "data"
 
 FAMILY_MSG = (
     "fit_additive: family {0} is shape-managed and restricted to single-smooth in 94b; use "
@@ -180,3 +185,24 @@ def test_predictor_column_check(three_smooths):
     x, _, m = three_smooths
     with pytest.raises(ValueError, match="^AdditivePredictor: term 2 expects column 2 but x has only 2 columns$"):
         m.predict(x[:, :2])
+
+
+def test_tensor_fits_agree_with_mgcv():
+    # mgcv's REML fits of the same data (tests/reference/make_tensor_reference.py): the same
+    # criterion, with the two margin penalties of the tensor term entering log|S_λ|₊ together.
+    data = np.loadtxt(DATA / "tensor_gauss.csv", delimiter=",", skiprows=1)
+    reference = json.loads((DATA / "tensor_gauss.json").read_text())
+    x, y = data[:, :3], data[:, 3]
+    te = zelki.fit_additive("gaussian", x, y, [((0, 1), "te", (5, 5))])
+    both = zelki.fit_additive("gaussian", x, y, [(2, "cr"), ((0, 1), "te", (5, 5))])
+    # Both optimise the same function of the smoothing parameters; the optima agree to the
+    # outer tolerances, a few thousandths of a degree of freedom.
+    assert te.edf_total == pytest.approx(reference["edf_total_te"], abs=0.02)
+    assert both.edf_total == pytest.approx(reference["edf_total_s_plus_te"], abs=0.02)
+    for m in (te, both):
+        # The entries share out the model's degrees of freedom beyond the intercept.
+        assert m.edf_per_term.sum() == pytest.approx(m.edf_total - 1.0, abs=1e-9)
+        # edf = tr(H⁻¹XᵀX) with H⁻¹ = vcov/scale, from the lpmatrix.
+        x_mat = m.evaluate_lpmatrix(x)
+        h_inv = m.vcov() / m.scale
+        assert np.trace(h_inv @ (x_mat.T @ x_mat)) == pytest.approx(m.edf_total, rel=1e-8)
