@@ -17,6 +17,16 @@ struct CrTerm {
   Matrix penalty;   // S_c = Zᵀ S′ Z, (k−1)×(k−1), S′ the penalty scaled to the basis
 };
 
+// The pieces a centred cubic regression spline is built from: the knots, the basis evaluated at
+// the data (n×k), the centring Z and the centred, scaled penalty.
+struct CrPieces {
+  Vector knots;
+  Matrix basis;
+  Matrix centring;
+  Matrix penalty;
+};
+Result<CrPieces> cr_pieces(const Matrix& x, std::size_t column, std::size_t k);
+
 // The term of column `column` of x (which must exist) with basis size k. Fails when the knots
 // cannot be placed (k < 3, a column with a single distinct value).
 Result<CrTerm> cr_term(const Matrix& x, std::size_t column, std::size_t k);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "design/cr.hpp"
+#include "design/transform.hpp"
 #include "linalg/dense.hpp"
 
 namespace zelki::design {
@@ -38,11 +39,15 @@ Result<CrStableTerm> cr_stable_term(const Matrix& x, std::size_t column, std::si
 
 Result<Design> cr_stable_design(const Matrix& x, std::size_t k) {
   ZELKI_CHECK(require_column_zero(x, "cr_stable_design"));
-  ZELKI_TRY(CrStableTerm term, cr_stable_term(x, 0, k));
-  return single_smooth_design(
-      Predictor{CrStablePredictor{std::move(term.knots), std::move(term.centring),
-                                  std::move(term.reparam_v)}},
-      term.block, term.penalty);
+  ZELKI_TRY(CrPieces pieces, cr_pieces(x, 0, k));
+  ZELKI_TRY(StableReparam reparam, stable_reparam(pieces.penalty, pieces.centring.cols()));
+  // [1 | (B·Z)·V] in the storage of B; the predictor rebuilds it the same way.
+  Matrix model =
+      intercept_then_products(std::move(pieces.basis), {&pieces.centring, &reparam.reparam_v});
+  return single_smooth_design_from_x(
+      Predictor{CrStablePredictor{std::move(pieces.knots), std::move(pieces.centring),
+                                  std::move(reparam.reparam_v)}},
+      std::move(model), reparam.penalty);
 }
 
 }  // namespace zelki::design

@@ -9,7 +9,12 @@
 namespace zelki::design {
 
 Design single_smooth_design(Predictor predictor, const Matrix& block, const Matrix& term_penalty) {
-  Design out{std::move(predictor), add_intercept_column(block), {}, {}, {}, 0, {}};
+  return single_smooth_design_from_x(std::move(predictor), add_intercept_column(block),
+                                     term_penalty);
+}
+
+Design single_smooth_design_from_x(Predictor predictor, Matrix x, const Matrix& term_penalty) {
+  Design out{std::move(predictor), std::move(x), {}, {}, {}, 0, {}};
   const Eigen::Index p = out.x.cols();
   Matrix penalty = embed_penalty(term_penalty, p, /*first=*/1);
   const PenaltyRank rank = penalty_rank_log_det(penalty);

@@ -41,6 +41,9 @@ struct Design {
 // [1 | block] with term_penalty embedded behind the intercept, its rank and log pseudo-determinant.
 Design single_smooth_design(Predictor predictor, const Matrix& block, const Matrix& term_penalty);
 
+// The same from a model matrix that already holds the intercept column.
+Design single_smooth_design_from_x(Predictor predictor, Matrix x, const Matrix& term_penalty);
+
 // Fails unless x has a column 0 to read; `reader` names the caller in the message.
 Status require_column_zero(const Matrix& x, std::string_view reader);
 

@@ -65,7 +65,11 @@ Result<Matrix> CrStablePredictor::term_block(const Eigen::Ref<const Vector>& col
 }
 
 Result<Matrix> CrPredictor::evaluate(const Matrix& x_new) const {
-  return evaluate_single_smooth(*this, x_new, "CrPredictor");
+  ZELKI_CHECK(require_column_zero(x_new, "CrPredictor"));
+  ZELKI_TRY(const basis::CrBasis basis, basis::CrBasis::from_knots(knots));
+  ZELKI_CHECK(require_rows(centring, knots.size(), "CrPredictor: centring"));
+  // [1 | B·Z] exactly as the design builds it.
+  return intercept_then_products(basis.evaluate_values(x_new.col(0)), {&centring});
 }
 
 Result<Matrix> RePredictor::evaluate(const Matrix& x_new) const {
@@ -73,7 +77,12 @@ Result<Matrix> RePredictor::evaluate(const Matrix& x_new) const {
 }
 
 Result<Matrix> CrStablePredictor::evaluate(const Matrix& x_new) const {
-  return evaluate_single_smooth(*this, x_new, "CrStablePredictor");
+  ZELKI_CHECK(require_column_zero(x_new, "CrStablePredictor"));
+  ZELKI_TRY(const basis::CrBasis basis, basis::CrBasis::from_knots(knots));
+  ZELKI_CHECK(require_rows(centring, knots.size(), "CrStablePredictor: centring"));
+  ZELKI_CHECK(require_rows(reparam_v, centring.cols(), "CrStablePredictor: reparam_v"));
+  // [1 | (B·Z)·V] exactly as the design builds it.
+  return intercept_then_products(basis.evaluate_values(x_new.col(0)), {&centring, &reparam_v});
 }
 
 std::string_view Predictor::kind() const {

@@ -47,4 +47,35 @@ Matrix add_intercept_column(const Matrix& a) {
   return out;
 }
 
+Matrix intercept_then_products(Matrix b, std::initializer_list<const Matrix*> factors) {
+  const Eigen::Index n = b.rows();
+  Eigen::Index q = b.cols();
+  for (const Matrix* f : factors) {
+    ZELKI_ASSERT(f->rows() == q, "intercept_then_products: factor of the wrong height");
+    q = f->cols();
+  }
+  // Rows per block: the products of a block stay in cache, and their number does not change
+  // what any row computes.
+  constexpr Eigen::Index kBlockRows = 1024;
+  const Eigen::Index block = std::min(kBlockRows, n);
+  Matrix out = b.cols() == q + 1 ? Matrix() : Matrix(n, q + 1);
+  Matrix& target = b.cols() == q + 1 ? b : out;
+  Matrix stage_a(block, b.cols()), stage_b(block, b.cols());
+  for (Eigen::Index start = 0; start < n; start += block) {
+    const Eigen::Index rows = std::min(block, n - start);
+    Matrix* current = &stage_a;
+    current->topLeftCorner(rows, b.cols()) = b.middleRows(start, rows);
+    Eigen::Index width = b.cols();
+    for (const Matrix* f : factors) {
+      Matrix* next = current == &stage_a ? &stage_b : &stage_a;
+      next->topLeftCorner(rows, f->cols()).noalias() = current->topLeftCorner(rows, width) * *f;
+      width = f->cols();
+      current = next;
+    }
+    target.block(start, 0, rows, 1).setOnes();
+    target.block(start, 1, rows, q) = current->topLeftCorner(rows, q);
+  }
+  return b.cols() == q + 1 ? std::move(b) : std::move(out);
+}
+
 }  // namespace zelki::design

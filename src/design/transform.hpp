@@ -2,6 +2,8 @@
 // intercept column.
 #pragma once
 
+#include <initializer_list>
+
 #include "common/eigen.hpp"
 
 namespace zelki::design {
@@ -17,5 +19,10 @@ Matrix centring_matrix(const Vector& c);
 
 // [1 | a]: the n×(q+1) matrix whose column 0 is all ones and whose columns 1 … q are a.
 Matrix add_intercept_column(const Matrix& a);
+
+// [1 | B·F₁·F₂·…] built in the storage of B, a block of rows at a time, when B has one column
+// more than the product (as a centred basis has): no second n-row matrix is made. The products
+// are evaluated left to right in each block, so any two calls on the same rows agree bit for bit.
+Matrix intercept_then_products(Matrix b, std::initializer_list<const Matrix*> factors);
 
 }  // namespace zelki::design
