@@ -18,7 +18,8 @@ std::string type_name(py::handle value) {
 py::array checked_array(py::handle value, const char* name, int ndim) {
   const std::string expected =
       "expected a " + std::to_string(ndim) + "-dimensional numpy.ndarray of dtype float64";
-  if (!py::isinstance<py::array>(value)) raise_type_error(name, expected + ", got " + type_name(value));
+  if (!py::isinstance<py::array>(value))
+    raise_type_error(name, expected + ", got " + type_name(value));
   auto array = py::reinterpret_borrow<py::array>(value);
   if (!array.dtype().is(py::dtype::of<double>()) || array.ndim() != ndim) {
     raise_type_error(name, expected + ", got a " + std::to_string(array.ndim()) +
@@ -44,7 +45,8 @@ double read_element(const char* base, py::ssize_t offset) {
 }  // namespace
 
 std::string to_string_arg(py::handle value, const char* name) {
-  if (!py::isinstance<py::str>(value)) raise_type_error(name, "expected str, got " + type_name(value));
+  if (!py::isinstance<py::str>(value))
+    raise_type_error(name, "expected str, got " + type_name(value));
   return value.cast<std::string>();
 }
 
@@ -57,7 +59,8 @@ Matrix to_matrix_arg(py::handle value, const char* name) {
   const auto* base = static_cast<const char*>(array.data());
   Matrix out(rows, cols);
   for (py::ssize_t j = 0; j < cols; ++j) {
-    for (py::ssize_t i = 0; i < rows; ++i) out(i, j) = read_element(base, i * row_stride + j * col_stride);
+    for (py::ssize_t i = 0; i < rows; ++i)
+      out(i, j) = read_element(base, i * row_stride + j * col_stride);
   }
   return out;
 }

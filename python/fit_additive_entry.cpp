@@ -2,9 +2,9 @@
 // the core sees only TermSpec and the typed family.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <tuple>
 #include <utility>
-#include <string>
 #include <vector>
 
 #include "convert.hpp"
@@ -70,10 +70,11 @@ design::TermSpec parse_tensor_term(const py::tuple& item, const std::string& i) 
   }
   const auto cols_tuple = py::reinterpret_borrow<py::tuple>(cols);
   if (cols_tuple.size() != 2) {
-    raise_value_error("fit_additive: tensor term " + i + " cols tuple must have exactly 2 elements");
+    raise_value_error("fit_additive: tensor term " + i +
+                      " cols tuple must have exactly 2 elements");
   }
-  design::TensorTermSpec spec;
-  std::tie(spec.col_a, spec.col_b) = unsigned_pair(cols_tuple);
+  design::TensorTermSpec term_spec;
+  std::tie(term_spec.col_a, term_spec.col_b) = unsigned_pair(cols_tuple);
   if (item.size() >= 3) {
     const py::object ks = item[2];
     if (!py::isinstance<py::tuple>(ks)) {
@@ -83,9 +84,9 @@ design::TermSpec parse_tensor_term(const py::tuple& item, const std::string& i) 
     if (ks_tuple.size() != 2) {
       raise_value_error("fit_additive: tensor term " + i + " k tuple must have exactly 2 elements");
     }
-    std::tie(spec.k_a, spec.k_b) = unsigned_pair(ks_tuple);
+    std::tie(term_spec.k_a, term_spec.k_b) = unsigned_pair(ks_tuple);
   }
-  return spec;
+  return term_spec;
 }
 
 design::TermSpec parse_univariate_term(const py::tuple& item, const std::string& i,

@@ -70,7 +70,8 @@ ParsedFamily parse_family(const std::string& name, const FamilyArgs& a) {
     out.single = family::inverse_gaussian_log();
   } else if (name == "negbin" || name == "nb") {
     const double theta = a.theta.value_or(2.0);
-    if (theta <= 0.0) raise_value_error("negbin theta must be > 0; got theta=" + format_number(theta));
+    if (theta <= 0.0)
+      raise_value_error("negbin theta must be > 0; got theta=" + format_number(theta));
     out.single = family::negbin_log(theta);
   } else if (name == "tdist" || name == "scat") {
     out.single = family::tdist_identity(a.nu.value_or(5.0), a.sigma2.value_or(1.0));
@@ -82,7 +83,8 @@ ParsedFamily parse_family(const std::string& name, const FamilyArgs& a) {
     }
     out.single = family::tweedie_log(p, phi);
   } else if (name == "ocat") {
-    if (!a.r) raise_value_error("family='ocat' requires r=K (number of ordered categories, K >= 3)");
+    if (!a.r)
+      raise_value_error("family='ocat' requires r=K (number of ordered categories, K >= 3)");
     if (*a.r < 3) raise_value_error("ocat requires r >= 3, got r=" + std::to_string(*a.r));
     out.route = ParsedFamily::Route::kOcat;
     out.n_cats = *a.r;

@@ -57,7 +57,8 @@ void add_fitted_gam_class(py::module_& m) {
       "term_col_ranges",
       [](const FittedGam& g) {
         py::list out;
-        for (const auto& [first, last] : fit::term_col_ranges(g)) out.append(py::make_tuple(first, last));
+        for (const auto& [first, last] : fit::term_col_ranges(g))
+          out.append(py::make_tuple(first, last));
         return out;
       },
       "term_col_ranges(self)\n--\n\n"
@@ -103,15 +104,15 @@ void add_fitted_gam_class(py::module_& m) {
           raise_value_error("scale must be 'link' or 'response', got " + scale_name);
         }
         auto interval = unwrap(fit::predict_ci(g, x, level_value, which));
-        return py::make_tuple(to_numpy(interval.mean), to_numpy(interval.lo), to_numpy(interval.hi));
+        return py::make_tuple(to_numpy(interval.mean), to_numpy(interval.lo),
+                              to_numpy(interval.hi));
       },
       "predict_ci(self, x_new, level=0.95, scale=\"response\")\n--\n\n"
       "Wald intervals (mean, lo, hi) at x_new on the requested scale: \"link\" (eta) or\n"
       "\"response\" (mu, the link-scale interval mapped through the inverse link).",
       py::arg("x_new"), py::arg("level") = 0.95, py::arg("scale") = "response");
   cls.def(
-      "serialize",
-      [](const FittedGam& g) { return py::bytes(persistence::serialize(g)); },
+      "serialize", [](const FittedGam& g) { return py::bytes(persistence::serialize(g)); },
       "serialize(self)\n--\n\n"
       "The model as a length-framed buffer (magic, format version, body length, JSON body) that\n"
       "deserialize turns back into an identical model, bit for bit: predictions after a reload\n"
@@ -127,9 +128,10 @@ void add_fitted_gam_class(py::module_& m) {
             }
             char* data = nullptr;
             Py_ssize_t size = 0;
-            if (PyBytes_AsStringAndSize(frame.ptr(), &data, &size) != 0) throw py::error_already_set();
-            return wrap_fitted(
-                unwrap(persistence::deserialize(std::string_view(data, static_cast<std::size_t>(size)))));
+            if (PyBytes_AsStringAndSize(frame.ptr(), &data, &size) != 0)
+              throw py::error_already_set();
+            return wrap_fitted(unwrap(
+                persistence::deserialize(std::string_view(data, static_cast<std::size_t>(size)))));
           },
           py::name("deserialize"), py::arg("cls"), py::arg("bytes"),
           "deserialize(cls, bytes)\n--\n\n"
@@ -154,7 +156,8 @@ void add_fitted_gam_class(py::module_& m) {
         const Matrix b = to_matrix_arg(x_b, "x_b");
         const double level_value = to_float_arg(level, "level");
         auto interval = unwrap(fit::predict_diff(g, a, b, level_value));
-        return py::make_tuple(to_numpy(interval.mean), to_numpy(interval.lo), to_numpy(interval.hi));
+        return py::make_tuple(to_numpy(interval.mean), to_numpy(interval.lo),
+                              to_numpy(interval.hi));
       },
       "predict_diff(self, x_a, x_b, level=0.95)\n--\n\n"
       "Wald interval (diff, lo, hi) for predict(x_a) - predict(x_b) on the eta scale; a side\n"

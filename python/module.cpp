@@ -12,8 +12,8 @@ namespace py = pybind11;
 
 namespace {
 
-PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_zelki_native", "", -1, nullptr,
-                          nullptr,               nullptr,         nullptr, nullptr};
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "_zelki_native", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 constexpr std::int64_t kNoInterpreter = -1;
 std::atomic<std::int64_t> recorded_interpreter{kNoInterpreter};

@@ -16,7 +16,7 @@ constexpr double kDuplicateGap = 1e-12;
 // Per-interval cubic coefficients of the k cardinal natural splines:
 // on interval i, function j is a(i,j) + b(i,j) δ + c(i,j) δ² + d(i,j) δ³ with δ = t − κ_i.
 struct SplineTables {
-  Matrix a, b, c, d;             // (k−1)×k
+  Matrix a, b, c, d;              // (k−1)×k
   Vector v_lo, s_lo, v_hi, s_hi;  // boundary values and slopes, length k
 };
 
@@ -27,12 +27,13 @@ SplineTables natural_spline_tables(const Vector& knots) {
   for (Eigen::Index i = 0; i < m; ++i) h[i] = knots[i + 1] - knots[i];
 
   SplineTables t{Matrix::Zero(m, k), Matrix::Zero(m, k), Matrix::Zero(m, k), Matrix::Zero(m, k),
-                 Vector::Zero(k), Vector::Zero(k), Vector::Zero(k), Vector::Zero(k)};
+                 Vector::Zero(k),    Vector::Zero(k),    Vector::Zero(k),    Vector::Zero(k)};
   Vector y(k), alpha(k), l(k), mu(k), z(k), c(k);
   for (Eigen::Index j = 0; j < k; ++j) {
     y.setZero();
     y[j] = 1.0;
-    // Tridiagonal system of the natural spline's second-derivative coefficients c (c_0 = c_{k−1} = 0).
+    // Tridiagonal system of the natural spline's second-derivative coefficients c (c_0 = c_{k−1} =
+    // 0).
     alpha.setZero();
     for (Eigen::Index i = 1; i < k - 1; ++i) {
       alpha[i] = 3.0 * (y[i + 1] - y[i]) / h[i] - 3.0 * (y[i] - y[i - 1]) / h[i - 1];
@@ -156,9 +157,7 @@ Result<CrBasis> place_knots(const Eigen::Ref<const Vector>& values, std::size_t 
   return CrBasis::from_knots(std::move(knots));
 }
 
-Matrix CrBasis::evaluate(const Matrix& x) const {
-  return evaluate_values(x.col(0));
-}
+Matrix CrBasis::evaluate(const Matrix& x) const { return evaluate_values(x.col(0)); }
 
 Matrix CrBasis::evaluate_values(const Eigen::Ref<const Vector>& values) const {
   using RowMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;

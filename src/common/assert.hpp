@@ -16,7 +16,7 @@ class InternalFault : public std::logic_error {
 
 }  // namespace zelki
 
-#define ZELKI_ASSERT(cond, message)                                           \
-  do {                                                                        \
-    if (!(cond)) ::zelki::internal_fault((message), __FILE__, __LINE__);      \
+#define ZELKI_ASSERT(cond, message)                                      \
+  do {                                                                   \
+    if (!(cond)) ::zelki::internal_fault((message), __FILE__, __LINE__); \
   } while (false)

@@ -30,7 +30,7 @@ struct BuiltTerm {
   std::vector<std::uint64_t> cols_used;
 };
 
-Result<BuiltTerm> build_term(const Matrix& x, const TermSpec& spec) {
+Result<BuiltTerm> build_term(const Matrix& x, const TermSpec& term_spec) {
   return std::visit(
       Overloaded{
           [&x](const CrTermSpec& s) -> Result<BuiltTerm> {
@@ -61,7 +61,7 @@ Result<BuiltTerm> build_term(const Matrix& x, const TermSpec& spec) {
                              Predictor{std::move(t.predictor)}, std::move(t.cols_used)};
           },
       },
-      spec);
+      term_spec);
 }
 
 // The term block of one term predictor at x_new, without the intercept. One-dimensional terms
@@ -153,7 +153,9 @@ Status drop_nested_dependence(const Matrix& x, std::vector<BuiltTerm>& built, st
 
 std::vector<std::uint64_t> columns_read(const TermSpec& term) {
   return std::visit(Overloaded{
-                        [](const TensorTermSpec& s) { return std::vector{s.col_a, s.col_b}; },
+                        [](const TensorTermSpec& s) {
+                          return std::vector{s.col_a, s.col_b};
+                        },
                         [](const auto& s) { return std::vector{s.column}; },
                     },
                     term);
@@ -164,8 +166,8 @@ Status check_term_columns(const std::vector<TermSpec>& terms, std::size_t c_x) {
     for (const std::uint64_t column : columns_read(terms[t])) {
       if (column >= c_x) {
         return InvalidParameter{"Additive term " + std::to_string(t) + " reads column " +
-                                std::to_string(column) + " but x has only " +
-                                std::to_string(c_x) + " columns"};
+                                std::to_string(column) + " but x has only " + std::to_string(c_x) +
+                                " columns"};
       }
     }
   }
@@ -178,8 +180,8 @@ Result<Design> additive_design(const Matrix& x, const std::vector<TermSpec>& ter
   std::vector<BuiltTerm> built;
   built.reserve(terms.size());
   Eigen::Index p = 1;
-  for (const TermSpec& spec : terms) {
-    ZELKI_TRY(BuiltTerm term, build_term(x, spec));
+  for (const TermSpec& term_spec : terms) {
+    ZELKI_TRY(BuiltTerm term, build_term(x, term_spec));
     p += term.block.cols();
     built.push_back(std::move(term));
   }

@@ -57,8 +57,8 @@ Result<Design> cr_design(const Matrix& x, std::size_t k) {
   // [1 | B·Z] in the storage of B; the predictor rebuilds it the same way.
   Matrix model = intercept_then_products(std::move(pieces.basis), {&pieces.centring});
   return single_smooth_design_from_x(
-      Predictor{CrPredictor{std::move(pieces.knots), std::move(pieces.centring)}},
-      std::move(model), pieces.penalty);
+      Predictor{CrPredictor{std::move(pieces.knots), std::move(pieces.centring)}}, std::move(model),
+      pieces.penalty);
 }
 
 }  // namespace zelki::design

@@ -95,8 +95,8 @@ struct TensorPredictor {
 // The tagged union of predictors. The alternatives stand in the order of the stored kind names
 // cr, re, cr_stable, additive, tensor.
 struct Predictor {
-  using Variant = std::variant<CrPredictor, RePredictor, CrStablePredictor, AdditivePredictor,
-                               TensorPredictor>;
+  using Variant =
+      std::variant<CrPredictor, RePredictor, CrStablePredictor, AdditivePredictor, TensorPredictor>;
   Variant variant;
 
   // The stored kind name of the held alternative.

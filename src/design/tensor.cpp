@@ -97,12 +97,13 @@ Result<Matrix> rescale_penalty(const Matrix& s) {
 
 Result<TensorTerm> tensor_term(const Matrix& x, std::size_t col_a, std::size_t col_b,
                                std::size_t k_a, std::size_t k_b) {
-  ZELKI_ASSERT(static_cast<Eigen::Index>(col_a) < x.cols() &&
-                   static_cast<Eigen::Index>(col_b) < x.cols(),
-               "tensor_term: column outside x");
+  ZELKI_ASSERT(
+      static_cast<Eigen::Index>(col_a) < x.cols() && static_cast<Eigen::Index>(col_b) < x.cols(),
+      "tensor_term: column outside x");
   if (col_a == col_b) {
-    return InvalidParameter{"Tensor term must have distinct margin columns (got col_a == col_b == " +
-                            std::to_string(col_a) + ")"};
+    return InvalidParameter{
+        "Tensor term must have distinct margin columns (got col_a == col_b == " +
+        std::to_string(col_a) + ")"};
   }
   const auto values_a = x.col(static_cast<Eigen::Index>(col_a));
   const auto values_b = x.col(static_cast<Eigen::Index>(col_b));
@@ -149,11 +150,13 @@ Result<Matrix> TensorPredictor::term_block(const Matrix& x_new) const {
   }
   auto basis_a = basis::CrBasis::from_knots(knots_a);
   if (!basis_a) {
-    return InvalidParameter{"TensorPredictor: invalid stored knots_a: " + bare_message(basis_a.error())};
+    return InvalidParameter{"TensorPredictor: invalid stored knots_a: " +
+                            bare_message(basis_a.error())};
   }
   auto basis_b = basis::CrBasis::from_knots(knots_b);
   if (!basis_b) {
-    return InvalidParameter{"TensorPredictor: invalid stored knots_b: " + bare_message(basis_b.error())};
+    return InvalidParameter{"TensorPredictor: invalid stored knots_b: " +
+                            bare_message(basis_b.error())};
   }
   ZELKI_CHECK(check_stored_shapes(*this));
   const Matrix t =

@@ -12,9 +12,9 @@
 namespace zelki::design {
 
 struct TensorTerm {
-  Matrix block;                        // X_t = T·Z_t, n×(k_a·k_b − 1)
-  std::vector<Matrix> penalties;       // [S_A, S_B], wiggliness along margin a and along b
-  TensorPredictor predictor;           // rebuilds the block at new covariates
+  Matrix block;                          // X_t = T·Z_t, n×(k_a·k_b − 1)
+  std::vector<Matrix> penalties;         // [S_A, S_B], wiggliness along margin a and along b
+  TensorPredictor predictor;             // rebuilds the block at new covariates
   std::vector<std::uint64_t> cols_used;  // [col_a, col_b]
 };
 

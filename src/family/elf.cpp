@@ -12,7 +12,9 @@ namespace zelki::family {
 namespace {
 
 // ln(1 + e^u) without overflow: u + ln(1 + e^(−u)) for u > 0.
-double softplus(double u) { return u > 0.0 ? u + std::log1p(std::exp(-u)) : std::log1p(std::exp(u)); }
+double softplus(double u) {
+  return u > 0.0 ? u + std::log1p(std::exp(-u)) : std::log1p(std::exp(u));
+}
 
 // Floor of σ and λ inside the normalising constant.
 constexpr double kParameterFloor = 1e-12;

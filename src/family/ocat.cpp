@@ -104,8 +104,8 @@ OcatDerivatives ocat_derivatives(const OcatIdentity& family, const Vector& y, co
     const double p = std::max(ocat_interval_probability(iv.lower, iv.upper), kProbabilityFloor);
     // t and u both move by −1 with η: P′ = F′(t) − F′(u), P″ = F″(u) − F″(t).
     const double dp = logistic_density(iv.lower) - logistic_density(iv.upper);
-    const double d2p = logistic_density_derivative(iv.upper) -
-                       logistic_density_derivative(iv.lower);
+    const double d2p =
+        logistic_density_derivative(iv.upper) - logistic_density_derivative(iv.lower);
     out.first[i] = -2.0 * dp / p;
     out.second[i] = 2.0 * (dp * dp / p - d2p) / p;
   }

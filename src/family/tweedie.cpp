@@ -185,7 +185,8 @@ double tweedie_saturated(const Vector& y, double phi, double p) {
   double total = 0.0;
   for (const double v : y) {
     if (!(v > 0.0)) continue;
-    total += std::pow(v, 2.0 - p) * power_scale - std::log(v) + sum_series<false>(v, c, parts).log_w;
+    total +=
+        std::pow(v, 2.0 - p) * power_scale - std::log(v) + sum_series<false>(v, c, parts).log_w;
   }
   return total;
 }
@@ -198,8 +199,7 @@ TweedieShapeDerivatives tweedie_shape_derivatives(const Vector& y, const Vector&
   const double two_minus_p = 2.0 - p;
   const double power_scale = 1.0 / (one_minus_p * two_minus_p * c.phi);
   // ∂/∂p [1/((1 − p)(2 − p))] · (1 − p)(2 − p) = 1/(1 − p)² − 1/(2 − p)² in product form.
-  const double dscale_ratio =
-      c.inv_one_minus_p_sq - 1.0 / (two_minus_p * two_minus_p);
+  const double dscale_ratio = c.inv_one_minus_p_sq - 1.0 / (two_minus_p * two_minus_p);
   TweedieShapeDerivatives out;
   for (Eigen::Index i = 0; i < y.size(); ++i) {
     const double v = y[i];
@@ -223,10 +223,9 @@ TweedieShapeDerivatives tweedie_shape_derivatives(const Vector& y, const Vector&
       out.dpower_term_dp += (t / c.phi) * (dscale_ratio - log_y / (one_minus_p * two_minus_p));
     }
     const double y_m = (v > 0.0) ? v * m_1mp : 0.0;
-    const double dd = 2.0 * ((y_m * log_m - t_log_y) / one_minus_p +
-                             (t_log_y - m_2mp * log_m) / two_minus_p +
-                             (t - y_m) * c.inv_one_minus_p_sq -
-                             (t - m_2mp) / (two_minus_p * two_minus_p));
+    const double dd =
+        2.0 * ((y_m * log_m - t_log_y) / one_minus_p + (t_log_y - m_2mp * log_m) / two_minus_p +
+               (t - y_m) * c.inv_one_minus_p_sq - (t - m_2mp) / (two_minus_p * two_minus_p));
     out.ddeviance_dp += (w == nullptr) ? dd : (*w)[i] * dd;
   }
   return out;

@@ -38,11 +38,11 @@ double tweedie_saturated(const Vector& y, double phi, double p);
 // Sums over the observations of the pieces of the analytic shape gradient (zero contributions
 // from y_i ≤ 0 in the first four).
 struct TweedieShapeDerivatives {
-  double dlogw_dlogphi = 0.0;  // Σ ∂ ln W_i/∂ ln φ
-  double dlogw_dp = 0.0;       // Σ ∂ ln W_i/∂p
-  double power_term = 0.0;     // Σ y_i^(2−p)/((1 − p)(2 − p)φ)
-  double dpower_term_dp = 0.0; // Σ ∂/∂p [y_i^(2−p)/((1 − p)(2 − p)φ)]
-  double ddeviance_dp = 0.0;   // ∂D/∂p at fixed μ, D = Σ w_i d(y_i, μ_i)
+  double dlogw_dlogphi = 0.0;   // Σ ∂ ln W_i/∂ ln φ
+  double dlogw_dp = 0.0;        // Σ ∂ ln W_i/∂p
+  double power_term = 0.0;      // Σ y_i^(2−p)/((1 − p)(2 − p)φ)
+  double dpower_term_dp = 0.0;  // Σ ∂/∂p [y_i^(2−p)/((1 − p)(2 − p)φ)]
+  double ddeviance_dp = 0.0;    // ∂D/∂p at fixed μ, D = Σ w_i d(y_i, μ_i)
 };
 
 // w may be nullptr (all prior weights 1).

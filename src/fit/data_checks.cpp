@@ -26,11 +26,12 @@ Status check_response_range(const Vector& y, ResponseRange range, const std::str
     std::string requirement;
     // NaN fails the unit-interval test and passes the sign tests.
     if (range == ResponseRange::kNonNegative && v < 0.0) requirement = "y ≥ 0";
-    if (range == ResponseRange::kUnitInterval && !(v >= 0.0 && v <= 1.0)) requirement = "y in [0, 1]";
+    if (range == ResponseRange::kUnitInterval && !(v >= 0.0 && v <= 1.0))
+      requirement = "y in [0, 1]";
     if (range == ResponseRange::kPositive && v <= 0.0) requirement = "y > 0";
     if (!requirement.empty()) {
-      return InvalidParameter{family_name + " requires " + requirement + "; got y=" +
-                              format_number(v) + " at row " + std::to_string(i)};
+      return InvalidParameter{family_name + " requires " + requirement +
+                              "; got y=" + format_number(v) + " at row " + std::to_string(i)};
     }
   }
   return Ok{};

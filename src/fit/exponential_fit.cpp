@@ -45,9 +45,11 @@ constexpr FamilyRules rules_of() {
   if constexpr (std::is_same_v<F, GaussianIdentity>) {
     return {"Gaussian", ResponseRange::kAny, ScaleRule::kProfiled, true, ReportedScale::kGaussian};
   } else if constexpr (std::is_same_v<F, BernoulliLogit>) {
-    return {"Bernoulli", ResponseRange::kUnitInterval, ScaleRule::kFixed, false, ReportedScale::kFixed};
+    return {"Bernoulli", ResponseRange::kUnitInterval, ScaleRule::kFixed, false,
+            ReportedScale::kFixed};
   } else if constexpr (std::is_same_v<F, PoissonLog>) {
-    return {"Poisson", ResponseRange::kNonNegative, ScaleRule::kFixed, false, ReportedScale::kFixed};
+    return {"Poisson", ResponseRange::kNonNegative, ScaleRule::kFixed, false,
+            ReportedScale::kFixed};
   } else if constexpr (std::is_same_v<F, QuasipoissonLog>) {
     return {"QuasiPoisson", ResponseRange::kNonNegative, ScaleRule::kProfiled, true,
             ReportedScale::kPearson};
@@ -170,24 +172,25 @@ Result<FittedGam> outer_fit(const F& family, design::Design design, std::size_t 
     };
   }
 
-  score::ScoreSpec spec;
-  spec.penalties = &penalties;
-  spec.ranks = design.penalty_ranks;
-  spec.log_dets = design.penalty_log_dets;
-  spec.null_space_dim = design.null_space_dim;
+  score::ScoreSpec criterion;
+  criterion.penalties = &penalties;
+  criterion.ranks = design.penalty_ranks;
+  criterion.log_dets = design.penalty_log_dets;
+  criterion.null_space_dim = design.null_space_dim;
   for (const auto& b : design.shared_blocks) {
-    spec.shared_blocks.push_back({b.first_penalty, b.count, b.first_col, b.width, b.rank});
+    criterion.shared_blocks.push_back({b.first_penalty, b.count, b.first_col, b.width, b.rank});
   }
-  spec.scale = rules.score_scale;
-  spec.sentinel = rules.sentinel;
-  spec.saturated = saturated_term<F>(y);
+  criterion.scale = rules.score_scale;
+  criterion.sentinel = rules.sentinel;
+  criterion.saturated = saturated_term<F>(y);
 
   // Each evaluation starts its inner fit from the linear predictor of the previous one: the
   // search moves ρ in small steps, so PIRLS then needs a fraction of its iterations.
   Vector last_eta;
   const outer::Evaluator evaluate = [&](const Vector& rho) -> Result<outer::Evaluation> {
     const Vector* start = last_eta.size() > 0 ? &last_eta : nullptr;
-    ZELKI_TRY(score::ScoreWithHessian s, score::score_with_hessian(spec, inner_fit, rho, start));
+    ZELKI_TRY(score::ScoreWithHessian s,
+              score::score_with_hessian(criterion, inner_fit, rho, start));
     last_eta = std::move(s.eta);
     return outer::Evaluation{s.value, std::move(s.gradient), std::move(s.hessian)};
   };
@@ -196,7 +199,7 @@ Result<FittedGam> outer_fit(const F& family, design::Design design, std::size_t 
 
   ZELKI_TRY(inner::InnerFit final_fit, final_inner_fit(newton.rho));
   outer::FinalQuantities final_q =
-      outer::final_quantities(final_fit, penalties, newton.rho, spec.shared_blocks);
+      outer::final_quantities(final_fit, penalties, newton.rho, criterion.shared_blocks);
   const Vector lambda = newton.rho.array().exp();
 
   const double n_real = static_cast<double>(n);
@@ -234,8 +237,8 @@ Result<FittedGam> outer_fit(const F& family, design::Design design, std::size_t 
 
 Result<FittedGam> outer_fit(const family::ExponentialFamily& family, design::Design design,
                             std::size_t n, const Vector& y, const std::optional<Vector>& weights) {
-  return std::visit(
-      [&](const auto& f) { return outer_fit(f, std::move(design), n, y, weights); }, family);
+  return std::visit([&](const auto& f) { return outer_fit(f, std::move(design), n, y, weights); },
+                    family);
 }
 
 template Result<FittedGam> outer_fit(const GaussianIdentity&, design::Design, std::size_t,

@@ -88,7 +88,8 @@ Result<Interval> predict_ci(const FittedGam& model, const Matrix& x_new, double 
     lo[i] = eta[i] - se * z;
     hi[i] = se * z + eta[i];
   }
-  if (scale == PredictionScale::kLink) return Interval{std::move(eta), std::move(lo), std::move(hi)};
+  if (scale == PredictionScale::kLink)
+    return Interval{std::move(eta), std::move(lo), std::move(hi)};
   // The inverse links are increasing, so the mapped interval still brackets the mean.
   return Interval{apply_inverse_link(model.link_kind, eta), apply_inverse_link(model.link_kind, lo),
                   apply_inverse_link(model.link_kind, hi)};
@@ -130,15 +131,15 @@ Result<Interval> predict_diff(const FittedGam& model, const Matrix& x_a, const M
 
 double normal_quantile(double p) {
   ZELKI_ASSERT(p > 0.0 && p < 1.0, "normal_quantile: p must be in (0,1), got " + format_number(p));
-  constexpr std::array<double, 6> kA = {-39.69683028665376, 220.9460984245205, -275.9285104469687,
+  constexpr std::array<double, 6> kA = {-39.69683028665376, 220.9460984245205,  -275.9285104469687,
                                         138.357751867269,   -30.66479806614716, 2.506628277459239};
-  constexpr std::array<double, 6> kB = {-54.47609879822406, 161.5858368580409, -155.6989798598866,
+  constexpr std::array<double, 6> kB = {-54.47609879822406, 161.5858368580409,  -155.6989798598866,
                                         66.80131188771972,  -13.28068155288572, 1.0};
   constexpr std::array<double, 6> kC = {-0.007784894002430293, -0.3223964580411365,
                                         -2.400758277161838,    -2.549732539343734,
                                         4.374664141464968,     2.938163982698783};
-  constexpr std::array<double, 5> kD = {0.007784695709041462, 0.3224671290700398,
-                                        2.445134137142996, 3.754408661907416, 1.0};
+  constexpr std::array<double, 5> kD = {0.007784695709041462, 0.3224671290700398, 2.445134137142996,
+                                        3.754408661907416, 1.0};
   // Rational approximations on the central region and the two tails.
   constexpr double kLowTail = 0.02425;
   if (p < kLowTail) {

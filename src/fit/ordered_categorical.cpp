@@ -37,8 +37,8 @@ Status check_categories(const Vector& y, std::size_t n_cats) {
 
 }  // namespace
 
-Result<OcatFit> fit_ordered_categorical_with_thresholds(const OcatRequest& request,
-                                                        const Matrix& x, const Vector& y,
+Result<OcatFit> fit_ordered_categorical_with_thresholds(const OcatRequest& request, const Matrix& x,
+                                                        const Vector& y,
                                                         const std::optional<Vector>& weights) {
   ZELKI_TRY(const DesignKind kind, parse_design_name(request.design_name));
   // The designs read column 0; knots and levels placed from non-finite values are meaningless.

@@ -27,8 +27,8 @@ struct OcatFit {
   FittedGam model;
   Vector thresholds;
 };
-Result<OcatFit> fit_ordered_categorical_with_thresholds(const OcatRequest& request,
-                                                        const Matrix& x, const Vector& y,
+Result<OcatFit> fit_ordered_categorical_with_thresholds(const OcatRequest& request, const Matrix& x,
+                                                        const Vector& y,
                                                         const std::optional<Vector>& weights);
 
 }  // namespace zelki::fit

@@ -119,18 +119,18 @@ Result<FittedGam> fit_quantile(const QuantileRequest& request, const Matrix& x, 
 
   // The criterion at fixed scale φ = 1 with the ELF density's normalising constant n·c as its
   // saturated term; prior weights enter neither.
-  score::ScoreSpec spec;
-  spec.penalties = &penalties;
-  spec.ranks = design.penalty_ranks;
-  spec.log_dets = design.penalty_log_dets;
-  spec.null_space_dim = design.null_space_dim;
-  spec.scale = score::ScaleRule::kFixed;
-  spec.sentinel = false;
-  spec.saturated.kind = score::SaturatedTerm::Kind::kConstant;
-  spec.saturated.constant = static_cast<double>(n) * family::elf_log_normaliser(elf);
+  score::ScoreSpec criterion;
+  criterion.penalties = &penalties;
+  criterion.ranks = design.penalty_ranks;
+  criterion.log_dets = design.penalty_log_dets;
+  criterion.null_space_dim = design.null_space_dim;
+  criterion.scale = score::ScaleRule::kFixed;
+  criterion.sentinel = false;
+  criterion.saturated.kind = score::SaturatedTerm::Kind::kConstant;
+  criterion.saturated.constant = static_cast<double>(n) * family::elf_log_normaliser(elf);
 
   const outer::Evaluator evaluate = [&](const Vector& rho) -> Result<outer::Evaluation> {
-    ZELKI_TRY(score::ScoreWithHessian s, score::score_with_hessian(spec, inner_fit, rho));
+    ZELKI_TRY(score::ScoreWithHessian s, score::score_with_hessian(criterion, inner_fit, rho));
     return outer::Evaluation{s.value, std::move(s.gradient), std::move(s.hessian)};
   };
   ZELKI_TRY(outer::NewtonResult newton, outer::outer_newton(evaluate, Vector::Zero(1)));

@@ -54,9 +54,10 @@ Status check_start(const F& family, const Vector& y) {
   } else {
     static_assert(std::is_same_v<F, TweedieLog>);
     if (!positive_finite(family.phi)) {
-      return InvalidParameter{"Tweedie dispersion init_phi must be a positive finite scalar; got "
-                              "init_phi=" +
-                              format_number(family.phi)};
+      return InvalidParameter{
+          "Tweedie dispersion init_phi must be a positive finite scalar; got "
+          "init_phi=" +
+          format_number(family.phi)};
     }
     return check_response_range(y, ResponseRange::kNonNegative, "Tweedie");
   }

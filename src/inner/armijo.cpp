@@ -112,8 +112,7 @@ Result<InnerFit> armijo_fit(const ArmijoProblem& problem, const Vector& rho) {
     // Newton target β_N = H⁻¹ Xᵀ(h⊙η + g) = β + H⁻¹(Xᵀg − S_λβ) up to the ridge: the minimiser of
     // the quadratic model of F/2 at β.
     const Vector z = h.cwiseProduct(eta) + g;
-    ZELKI_TRY(const Matrix factor,
-              cholesky_with_prefix(ridged_hessian(x, h, s_lambda), "ELF "));
+    ZELKI_TRY(const Matrix factor, cholesky_with_prefix(ridged_hessian(x, h, s_lambda), "ELF "));
     const Vector target =
         linalg::solve_lower_transposed(factor, linalg::solve_lower(factor, x.transpose() * z));
     const Vector direction = target - beta;

@@ -19,7 +19,8 @@ constexpr int kMaxHalvings = 100;
 // taken as rounding noise rather than as a worse iterate.
 constexpr double kSqrtEpsilon = 1.4901161193847656e-08;
 
-// Newton's working quantities at η: W_i = max(½ w_i d″_i, 1e-12), z_i = η_i − d′_i/max(d″_i, 1e-12).
+// Newton's working quantities at η: W_i = max(½ w_i d″_i, 1e-12), z_i = η_i − d′_i/max(d″_i,
+// 1e-12).
 struct Working {
   Vector weights;
   Vector response;

@@ -4,8 +4,8 @@
 
 namespace zelki::inner {
 
-CentredCross centre_cross(std::span<const Matrix> penalties, const Matrix& xtwx,
-                          const Vector& xtwy, const Vector& y, const Vector* weights) {
+CentredCross centre_cross(std::span<const Matrix> penalties, const Matrix& xtwx, const Vector& xtwy,
+                          const Vector& y, const Vector* weights) {
   CentredCross out;
   out.penalties = penalties;
   out.xtwx = &xtwx;
@@ -22,10 +22,11 @@ CentredCross centre_cross(std::span<const Matrix> penalties, const Matrix& xtwx,
 
 Result<InnerFit> gaussian_criterion_fit(const CentredCross& cross, const Vector& rho) {
   const Matrix h = *cross.xtwx + linalg::total_penalty(cross.penalties, rho);
-  ZELKI_TRY(linalg::CholeskySolution solution, linalg::cholesky_solve_ridged(h, cross.xtwy_centred));
+  ZELKI_TRY(linalg::CholeskySolution solution,
+            linalg::cholesky_solve_ridged(h, cross.xtwy_centred));
   const Vector& beta_c = solution.x;
-  const double rss = cross.yty_centred - 2.0 * beta_c.dot(cross.xtwy_centred) +
-                     beta_c.dot(*cross.xtwx * beta_c);
+  const double rss =
+      cross.yty_centred - 2.0 * beta_c.dot(cross.xtwy_centred) + beta_c.dot(*cross.xtwx * beta_c);
   InnerFit fit;
   fit.beta = beta_c;
   if (fit.beta.size() > 0) fit.beta[0] += cross.mean;

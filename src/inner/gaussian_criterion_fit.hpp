@@ -23,8 +23,8 @@ struct CentredCross {
   std::size_t n = 0;
 };
 
-CentredCross centre_cross(std::span<const Matrix> penalties, const Matrix& xtwx,
-                          const Vector& xtwy, const Vector& y, const Vector* weights);
+CentredCross centre_cross(std::span<const Matrix> penalties, const Matrix& xtwx, const Vector& xtwy,
+                          const Vector& y, const Vector* weights);
 
 // β̂, the factor of H = XᵀWX + S_λ and the residual sum of squares as deviance and Pearson
 // statistic. The n-vectors (η, μ, working quantities) are left empty: the criterion does not

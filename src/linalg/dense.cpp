@@ -28,23 +28,22 @@ Overloaded(Ts...) -> Overloaded<Ts...>;
 }  // namespace
 
 std::string message(const LinalgError& error) {
-  return std::visit(
-      Overloaded{
-          [](const NotSquare& e) {
-            return "Not square: rows(" + std::to_string(e.rows) + ") != cols(" +
-                   std::to_string(e.cols) + ")";
-          },
-          [](const LapackInvalidArgument& e) {
-            return "Invalid value for LAPACK subroutine " + std::to_string(-e.return_code) +
-                   "-th argument";
-          },
-          [](const LapackFailure& e) {
-            return "Computational failure in LAPACK subroutine: return_code = " +
-                   std::to_string(e.return_code);
-          },
-          [](const InvalidShape&) { return std::string("Invalid shape"); },
-      },
-      error);
+  return std::visit(Overloaded{
+                        [](const NotSquare& e) {
+                          return "Not square: rows(" + std::to_string(e.rows) + ") != cols(" +
+                                 std::to_string(e.cols) + ")";
+                        },
+                        [](const LapackInvalidArgument& e) {
+                          return "Invalid value for LAPACK subroutine " +
+                                 std::to_string(-e.return_code) + "-th argument";
+                        },
+                        [](const LapackFailure& e) {
+                          return "Computational failure in LAPACK subroutine: return_code = " +
+                                 std::to_string(e.return_code);
+                        },
+                        [](const InvalidShape&) { return std::string("Invalid shape"); },
+                    },
+                    error);
 }
 
 Vector matvec(const Matrix& a, const Vector& v) {
@@ -83,7 +82,8 @@ namespace {
 
 LinalgResult<Matrix> potrf_lower(const Matrix& a) {
   if (a.rows() != a.cols()) {
-    return LinalgError(NotSquare{static_cast<std::size_t>(a.rows()), static_cast<std::size_t>(a.cols())});
+    return LinalgError(
+        NotSquare{static_cast<std::size_t>(a.rows()), static_cast<std::size_t>(a.cols())});
   }
   Matrix l = a;
   const int n = checked_order(a);
@@ -135,7 +135,8 @@ Vector solve_lower_transposed(const Matrix& l, const Vector& z) {
 
 LinalgResult<Eigensystem> symmetric_eigen(const Matrix& a) {
   if (a.rows() != a.cols()) {
-    return LinalgError(NotSquare{static_cast<std::size_t>(a.rows()), static_cast<std::size_t>(a.cols())});
+    return LinalgError(
+        NotSquare{static_cast<std::size_t>(a.rows()), static_cast<std::size_t>(a.cols())});
   }
   Matrix v = a;
   const int n = checked_order(a);
@@ -157,7 +158,8 @@ LinalgResult<Eigensystem> symmetric_eigen(const Matrix& a) {
 
 LinalgResult<Vector> lu_solve(const Matrix& a, const Vector& b) {
   if (a.rows() != a.cols()) {
-    return LinalgError(NotSquare{static_cast<std::size_t>(a.rows()), static_cast<std::size_t>(a.cols())});
+    return LinalgError(
+        NotSquare{static_cast<std::size_t>(a.rows()), static_cast<std::size_t>(a.cols())});
   }
   if (b.size() != a.rows()) return LinalgError(InvalidShape{});
   Matrix lu = a;
@@ -175,8 +177,6 @@ LinalgResult<Vector> lu_solve(const Matrix& a, const Vector& b) {
   return x;
 }
 
-double log_det_from_cholesky(const Matrix& l) {
-  return 2.0 * l.diagonal().array().log().sum();
-}
+double log_det_from_cholesky(const Matrix& l) { return 2.0 * l.diagonal().array().log().sum(); }
 
 }  // namespace zelki::linalg

@@ -59,8 +59,8 @@ Result<NewtonResult> outer_newton(const Evaluator& evaluate, Vector rho0,
     // Newton direction on the conditioned Hessian; steepest descent if that system is singular.
     const Vector neg_gradient = -current.gradient;
     auto solved = linalg::lu_solve(condition_hessian(current.hessian), neg_gradient);
-    Vector direction = std::holds_alternative<Vector>(solved) ? std::get<Vector>(std::move(solved))
-                                                               : neg_gradient;
+    Vector direction =
+        std::holds_alternative<Vector>(solved) ? std::get<Vector>(std::move(solved)) : neg_gradient;
     const double longest = max_abs_skip_nan(direction);
     if (longest > options.max_step) direction *= options.max_step / longest;
 

@@ -30,7 +30,8 @@ bool token_overflows(std::string_view token) {
   if (exp_at != std::string_view::npos) {
     std::string_view digits = token.substr(exp_at + 1);
     const bool negative = !digits.empty() && digits.front() == '-';
-    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) digits.remove_prefix(1);
+    if (!digits.empty() && (digits.front() == '-' || digits.front() == '+'))
+      digits.remove_prefix(1);
     // Saturate: any exponent beyond a billion decides the question on its own.
     constexpr long long kSaturation = 1'000'000'000;
     for (const char c : digits) exponent = std::min(kSaturation, exponent * 10 + (c - '0'));
@@ -296,14 +297,30 @@ bool JsonReader::read_string(std::string& out) {
     if (pos_ == text_.size()) return fail_eof("a string");
     const char escape = text_[pos_++];
     switch (escape) {
-      case '"': out.push_back('"'); break;
-      case '\\': out.push_back('\\'); break;
-      case '/': out.push_back('/'); break;
-      case 'b': out.push_back('\b'); break;
-      case 'f': out.push_back('\f'); break;
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 't': out.push_back('\t'); break;
+      case '"':
+        out.push_back('"');
+        break;
+      case '\\':
+        out.push_back('\\');
+        break;
+      case '/':
+        out.push_back('/');
+        break;
+      case 'b':
+        out.push_back('\b');
+        break;
+      case 'f':
+        out.push_back('\f');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
       case 'u': {
         std::uint32_t cp = 0;
         if (!read_hex4(cp)) return false;
@@ -390,7 +407,8 @@ bool JsonReader::fail_invalid_type(std::string_view expected) {
       std::string_view token;
       bool integral = false;
       if (!parse_number_token(token, integral)) return false;
-      found = std::string(integral ? "integer `" : "floating point `") + quoted_excerpt(token) + "`";
+      found =
+          std::string(integral ? "integer `" : "floating point `") + quoted_excerpt(token) + "`";
     }
   }
   return fail("invalid type: " + found + ", expected " + std::string(expected));

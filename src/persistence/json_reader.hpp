@@ -78,7 +78,9 @@ class JsonReader {
   bool expect_literal(std::string_view literal);
   bool read_hex4(std::uint32_t& out);
   bool append_utf8_run(std::string& out);
-  bool fail_eof(std::string_view what) { return fail_at(text_.size(), "EOF while parsing " + std::string(what)); }
+  bool fail_eof(std::string_view what) {
+    return fail_at(text_.size(), "EOF while parsing " + std::string(what));
+  }
 
   std::string_view text_;
   std::size_t pos_ = 0;

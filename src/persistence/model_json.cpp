@@ -28,20 +28,20 @@ template <class Self, class T>
 concept Is = std::same_as<std::remove_const_t<Self>, T>;
 
 template <class Self, class Visit>
-  requires Is<Self, design::CrPredictor>
+requires Is<Self, design::CrPredictor>
 void members(Self& p, Visit&& visit) {
   visit("knots", p.knots);
   visit("centring", p.centring);
 }
 
 template <class Self, class Visit>
-  requires Is<Self, design::RePredictor>
+requires Is<Self, design::RePredictor>
 void members(Self& p, Visit&& visit) {
   visit("levels", p.levels);  // a plain array, not a vector object
 }
 
 template <class Self, class Visit>
-  requires Is<Self, design::CrStablePredictor>
+requires Is<Self, design::CrStablePredictor>
 void members(Self& p, Visit&& visit) {
   visit("knots", p.knots);
   visit("centring", p.centring);
@@ -49,7 +49,7 @@ void members(Self& p, Visit&& visit) {
 }
 
 template <class Self, class Visit>
-  requires Is<Self, design::AdditivePredictor>
+requires Is<Self, design::AdditivePredictor>
 void members(Self& p, Visit&& visit) {
   visit("term_predictors", p.term_predictors);  // complete predictor objects, in term order
   visit("cols_used", p.cols_used);
@@ -57,7 +57,7 @@ void members(Self& p, Visit&& visit) {
 }
 
 template <class Self, class Visit>
-  requires Is<Self, design::TensorPredictor>
+requires Is<Self, design::TensorPredictor>
 void members(Self& p, Visit&& visit) {
   visit("col_a", p.col_a);
   visit("col_b", p.col_b);
@@ -71,7 +71,7 @@ void members(Self& p, Visit&& visit) {
 }
 
 template <class Self, class Visit>
-  requires Is<Self, fit::FittedGam>
+requires Is<Self, fit::FittedGam>
 void members(Self& g, Visit&& visit) {
   visit("beta", g.beta);
   visit("rho", g.rho);
@@ -304,7 +304,8 @@ bool read_value(JsonReader& r, std::array<T, N>& out) {
 
 // ---- vector and matrix objects: {"v":1,"dim":[...],"data":[...]}, data row-major ----
 
-void write_array_object(JsonWriter& w, std::initializer_list<Eigen::Index> dims, auto&& write_data) {
+void write_array_object(JsonWriter& w, std::initializer_list<Eigen::Index> dims,
+                        auto&& write_data) {
   w.begin_object();
   w.key("v");
   w.integer(kArrayVersion);
@@ -361,7 +362,8 @@ bool read_array_object(JsonReader& r, std::size_t rank, std::vector<Eigen::Index
     if (key == "v") {
       std::uint64_t version = 0;
       if (!r.read_unsigned(version)) return false;
-      if (version != kArrayVersion) return r.fail("unknown array version: " + std::to_string(version));
+      if (version != kArrayVersion)
+        return r.fail("unknown array version: " + std::to_string(version));
       have_version = true;
       return true;
     }
@@ -432,8 +434,8 @@ template <std::size_t... I>
 std::string kind_list(std::index_sequence<I...>) {
   using Variant = design::Predictor::Variant;
   std::string list;
-  ((list += (I == 0 ? "`" : ", `") + std::string(std::variant_alternative_t<I, Variant>::kKind) +
-            "`"),
+  ((list +=
+    (I == 0 ? "`" : ", `") + std::string(std::variant_alternative_t<I, Variant>::kKind) + "`"),
    ...);
   return list;
 }
@@ -452,8 +454,9 @@ bool read_predictor_of_kind(JsonReader& r, std::string_view kind, std::size_t ki
     out.variant = std::move(p);
     return true;
   } else {
-    return r.fail_at(kind_end, "unknown variant `" + std::string(kind) + "`, expected one of " +
-                                   kind_list(std::make_index_sequence<std::variant_size_v<Variant>>()));
+    return r.fail_at(kind_end,
+                     "unknown variant `" + std::string(kind) + "`, expected one of " +
+                         kind_list(std::make_index_sequence<std::variant_size_v<Variant>>()));
   }
 }
 

@@ -76,7 +76,9 @@ double gamma_scale(double penalised_deviance, double n, double null_space_dim) {
   const double dp = penalised_deviance;
   const double mp = null_space_dim;
   // F(φ) is (up to a factor) the derivative of the Gamma criterion in φ; F′ its derivative.
-  const auto f = [&](double phi) { return mp * phi + 2.0 * n * (std::log(phi) + digamma(1.0 / phi)) + dp; };
+  const auto f = [&](double phi) {
+    return mp * phi + 2.0 * n * (std::log(phi) + digamma(1.0 / phi)) + dp;
+  };
   const auto f_prime = [&](double phi) {
     const double nu = 1.0 / phi;
     return (2.0 * n / phi) * (1.0 - nu * trigamma(nu)) + mp;
@@ -103,8 +105,9 @@ double gamma_scale(double penalised_deviance, double n, double null_space_dim) {
   return std::max(phi, kScaleFloor);
 }
 
-ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, const Vector& rho) {
-  const std::vector<Matrix>& penalties = *spec.penalties;
+ScoreEval score_from_fit(const ScoreSpec& criterion, const inner::InnerFit& fit,
+                         const Vector& rho) {
+  const std::vector<Matrix>& penalties = *criterion.penalties;
   const auto k_count = static_cast<Eigen::Index>(penalties.size());
   ZELKI_ASSERT(rho.size() >= k_count, "score: fewer log smoothing parameters than penalties");
   const Vector lambda = rho.head(k_count).array().exp();
@@ -130,7 +133,7 @@ ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, cons
   double half_log_det_s = 0.0;
   Vector log_det_s_gradient(k_count);  // ∂ ½ log|S_λ|₊ / ∂ρ_k
   std::vector<bool> shared(static_cast<std::size_t>(k_count), false);
-  for (const SharedPenaltyBlock& block : spec.shared_blocks) {
+  for (const SharedPenaltyBlock& block : criterion.shared_blocks) {
     const SharedBlockLogDet part = shared_block_log_det(block, penalties, lambda);
     half_log_det_s += 0.5 * part.log_det;
     for (std::size_t j = 0; j < block.count; ++j) {
@@ -142,27 +145,29 @@ ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, cons
   for (Eigen::Index k = 0; k < k_count; ++k) {
     const auto uk = static_cast<std::size_t>(k);
     if (shared[uk]) continue;
-    half_log_det_s += 0.5 * (static_cast<double>(spec.ranks[uk]) * rho[k] + spec.log_dets[uk]);
-    log_det_s_gradient[k] = 0.5 * static_cast<double>(spec.ranks[uk]);
+    half_log_det_s +=
+        0.5 * (static_cast<double>(criterion.ranks[uk]) * rho[k] + criterion.log_dets[uk]);
+    log_det_s_gradient[k] = 0.5 * static_cast<double>(criterion.ranks[uk]);
   }
 
   const double dp = fit.deviance + q_lambda;
   const double n = static_cast<double>(fit.n);
   const double p = static_cast<double>(fit.p);
-  const double mp = static_cast<double>(spec.null_space_dim);
-  if (spec.sentinel && (fit.deviance <= 0.0 || dp <= 0.0 || (p - t_lambda) >= n || (n - mp) <= 0.0)) {
+  const double mp = static_cast<double>(criterion.null_space_dim);
+  if (criterion.sentinel &&
+      (fit.deviance <= 0.0 || dp <= 0.0 || (p - t_lambda) >= n || (n - mp) <= 0.0)) {
     return ScoreEval{kSentinelValue, Vector::Zero(k_count)};
   }
 
   double phi = 1.0;
-  if (spec.scale == ScaleRule::kProfiled) {
+  if (criterion.scale == ScaleRule::kProfiled) {
     phi = std::max(dp / std::max(n - mp, 1.0), kScaleFloor);
-  } else if (spec.scale == ScaleRule::kGamma) {
+  } else if (criterion.scale == ScaleRule::kGamma) {
     phi = gamma_scale(dp, n, mp);
   }
-  const double l0 = spec.saturated.value(phi);
-  const double value =
-      0.5 * log_det_h + dp / (2.0 * phi) - 0.5 * mp * (kLog2Pi + std::log(phi)) - half_log_det_s - l0;
+  const double l0 = criterion.saturated.value(phi);
+  const double value = 0.5 * log_det_h + dp / (2.0 * phi) - 0.5 * mp * (kLog2Pi + std::log(phi)) -
+                       half_log_det_s - l0;
 
   Vector gradient(k_count);
   for (Eigen::Index k = 0; k < k_count; ++k) {
@@ -181,16 +186,16 @@ ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, cons
   return ScoreEval{value, std::move(gradient)};
 }
 
-Result<ScoreEval> envelope_score(const ScoreSpec& spec, const InnerFitFn& inner_fit,
+Result<ScoreEval> envelope_score(const ScoreSpec& criterion, const InnerFitFn& inner_fit,
                                  const Vector& rho, const Vector* start_eta) {
   ZELKI_TRY(const inner::InnerFit fit, inner_fit(rho, start_eta));
-  return score_from_fit(spec, fit, rho);
+  return score_from_fit(criterion, fit, rho);
 }
 
-Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& spec, const InnerFitFn& inner_fit,
+Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& criterion, const InnerFitFn& inner_fit,
                                             const Vector& rho, const Vector* start_eta) {
   ZELKI_TRY(inner::InnerFit centre_fit, inner_fit(rho, start_eta));
-  ScoreEval centre = score_from_fit(spec, centre_fit, rho);
+  ScoreEval centre = score_from_fit(criterion, centre_fit, rho);
   const Vector* warm = centre_fit.eta.size() > 0 ? &centre_fit.eta : nullptr;
   const Eigen::Index k_count = centre.gradient.size();
   Matrix hessian(k_count, k_count);
@@ -199,8 +204,8 @@ Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& spec, const InnerFi
     Vector minus = rho;
     plus[j] += kHessianStep;
     minus[j] -= kHessianStep;
-    ZELKI_TRY(const ScoreEval up, envelope_score(spec, inner_fit, plus, warm));
-    ZELKI_TRY(const ScoreEval down, envelope_score(spec, inner_fit, minus, warm));
+    ZELKI_TRY(const ScoreEval up, envelope_score(criterion, inner_fit, plus, warm));
+    ZELKI_TRY(const ScoreEval down, envelope_score(criterion, inner_fit, minus, warm));
     hessian.col(j) = (up.gradient - down.gradient) / (2.0 * kHessianStep);
   }
   const Matrix symmetric = 0.5 * (hessian + hessian.transpose());

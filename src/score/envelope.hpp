@@ -73,16 +73,16 @@ using InnerFitFn =
     std::function<Result<inner::InnerFit>(const Vector& rho, const Vector* start_eta)>;
 
 // Criterion value and gradient from an inner fit made at ρ.
-ScoreEval score_from_fit(const ScoreSpec& spec, const inner::InnerFit& fit, const Vector& rho);
+ScoreEval score_from_fit(const ScoreSpec& criterion, const inner::InnerFit& fit, const Vector& rho);
 
 // Runs the inner fit at ρ and scores it.
-Result<ScoreEval> envelope_score(const ScoreSpec& spec, const InnerFitFn& inner_fit,
+Result<ScoreEval> envelope_score(const ScoreSpec& criterion, const InnerFitFn& inner_fit,
                                  const Vector& rho, const Vector* start_eta = nullptr);
 
 // Adds the Hessian as central differences (step 1e-5) of the gradient, symmetrised. The
 // perturbed inner fits start from the linear predictor of the fit at ρ, which they differ from
 // by O(1e-5): they then converge in the minimum of iterations.
-Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& spec, const InnerFitFn& inner_fit,
+Result<ScoreWithHessian> score_with_hessian(const ScoreSpec& criterion, const InnerFitFn& inner_fit,
                                             const Vector& rho, const Vector* start_eta = nullptr);
 
 // The Gamma scale: the root of M_p φ + 2n (ln φ + ψ(1/φ)) + D_p by safeguarded Newton steps.

@@ -30,8 +30,8 @@ struct CentralTerms {
 
 // V(θ) = Σ ln L_ii + (D + λβ̂ᵀSβ̂)/(2φ) − (M_p/2) ln(2πφ) − ½(r₀ρ + ℓ₀) − l₀, λ = exp(ρ), where
 // Σ ln L_ii = ½ ln|H| from the Cholesky factor of the fit.
-double criterion_value(const JointContext& context, const inner::InnerFit& fit,
-                       const Vector& theta, double beta_s_beta) {
+double criterion_value(const JointContext& context, const inner::InnerFit& fit, const Vector& theta,
+                       double beta_s_beta) {
   const double rho = theta[0];
   const double lambda = std::exp(rho);
   const double phi = context.family->scale(theta);
@@ -93,8 +93,8 @@ Result<double> refit_value(const JointContext& context, const Vector& theta,
 }
 
 // ∂V/∂θ_j ≈ (V(θ + h e_j) − V(θ − h e_j))/2h by refits.
-Result<double> refit_difference(const JointContext& context, const Vector& theta,
-                                Eigen::Index j, const Vector* start_eta) {
+Result<double> refit_difference(const JointContext& context, const Vector& theta, Eigen::Index j,
+                                const Vector* start_eta) {
   Vector plus = theta;
   Vector minus = theta;
   plus[j] += kShapeStep;

@@ -32,8 +32,7 @@ family::NegbinLog NegbinShapeFamily::family_at(const Vector& theta) {
   return family::negbin_log(family::negbin_theta_from(theta[1]));
 }
 
-Result<inner::InnerFit> NegbinShapeFamily::fit(const Vector& theta,
-                                               const Vector* start_eta) const {
+Result<inner::InnerFit> NegbinShapeFamily::fit(const Vector& theta, const Vector* start_eta) const {
   return pirls_at(family_at(theta), data_, theta, start_eta);
 }
 
@@ -53,8 +52,7 @@ Result<inner::InnerFit> TdistShapeFamily::fit(const Vector& theta, const Vector*
 
 double TdistShapeFamily::saturated(const Vector& theta) const {
   const family::TdistShape shape = family::tdist_shape_from(theta[1], theta[2]);
-  return family::tdist_saturated(static_cast<std::size_t>(data_.y->size()), shape.nu,
-                                 shape.sigma2);
+  return family::tdist_saturated(static_cast<std::size_t>(data_.y->size()), shape.nu, shape.sigma2);
 }
 
 family::TweedieLog TweedieShapeFamily::family_at(const Vector& theta) {
@@ -112,12 +110,12 @@ Vector TweedieShapeFamily::frozen_shape_gradient(const JointContext& context,
   }
 
   Vector gradient(2);
-  gradient[0] = shape.phi_at_bound ? 0.0
-                                   : d.power_term - penalised_deviance / (2.0 * phi) - half_mp -
-                                         d.dlogw_dlogphi;
+  gradient[0] = shape.phi_at_bound
+                    ? 0.0
+                    : d.power_term - penalised_deviance / (2.0 * phi) - half_mp - d.dlogw_dlogphi;
   const double dp_dtheta2 = shape.p_at_bound ? 0.0 : (p - 1.0) * (2.0 - p);
-  gradient[1] = dp_dtheta2 * (d.ddeviance_dp / (2.0 * phi) - d.dpower_term_dp - d.dlogw_dp +
-                              half_dlogdet_dp);
+  gradient[1] =
+      dp_dtheta2 * (d.ddeviance_dp / (2.0 * phi) - d.dpower_term_dp - d.dlogw_dp + half_dlogdet_dp);
   return gradient;
 }
 

@@ -16,10 +16,10 @@ namespace zelki::score {
 // The data a PIRLS-fitted shape family borrows for the whole fit: nothing is copied per
 // evaluation.
 struct ShapeData {
-  const Matrix* x = nullptr;            // n×p model matrix
-  std::span<const Matrix> penalties;    // the single penalty S
-  const Vector* y = nullptr;            // response
-  const Vector* weights = nullptr;      // prior weights; nullptr means all ones
+  const Matrix* x = nullptr;          // n×p model matrix
+  std::span<const Matrix> penalties;  // the single penalty S
+  const Vector* y = nullptr;          // response
+  const Vector* weights = nullptr;    // prior weights; nullptr means all ones
   std::size_t max_iter = 50;
   double tol = 1e-9;
 };

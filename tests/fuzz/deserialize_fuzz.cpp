@@ -14,10 +14,10 @@ namespace {
 // values span the knot ranges of typical fits and go beyond them.
 zelki::Matrix fixed_x() {
   zelki::Matrix x(5, 4);
-  x << 0.0, 0.1, 1.0, 2.0,    //
-      0.25, 0.5, 0.75, 3.0,   //
-      0.5, -1.0, 0.3, 1.0,    //
-      1.0, 0.9, 0.0, 4.0,     //
+  x << 0.0, 0.1, 1.0, 2.0,   //
+      0.25, 0.5, 0.75, 3.0,  //
+      0.5, -1.0, 0.3, 1.0,   //
+      1.0, 0.9, 0.0, 4.0,    //
       2.0, 0.4, 0.6, 0.0;
   return x;
 }
@@ -26,8 +26,8 @@ zelki::Matrix fixed_x() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const zelki::Matrix x = fixed_x();
-  auto model = zelki::persistence::deserialize(
-      std::string_view(reinterpret_cast<const char*>(data), size));
+  auto model =
+      zelki::persistence::deserialize(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!model.has_value()) return 0;
   (void)zelki::fit::predict(*model, x);
   const std::string frame = zelki::persistence::serialize(*model);

@@ -46,7 +46,8 @@ TEST(Polygamma, SatisfiesRecurrencesAndDerivativeRelations) {
   // Across the switch to the asymptotic series at 6: ψ(x + 1) = ψ(x) + 1/x,
   // ψ′(x + 1) = ψ′(x) − 1/x², and ψ = (ln Γ)′ by central differences (step 1e-5, error ~1e-10).
   for (const double x : {0.3, 2.0, 5.5, 5.999, 6.0, 12.0, 250.0}) {
-    EXPECT_NEAR(digamma(x + 1.0), digamma(x) + 1.0 / x, 1e-13 * std::max(1.0, std::abs(digamma(x))));
+    EXPECT_NEAR(digamma(x + 1.0), digamma(x) + 1.0 / x,
+                1e-13 * std::max(1.0, std::abs(digamma(x))));
     EXPECT_NEAR(trigamma(x + 1.0), trigamma(x) - 1.0 / (x * x), 1e-13 * trigamma(x));
     const double h = 1e-5;
     EXPECT_NEAR((ln_gamma(x + h) - ln_gamma(x - h)) / (2.0 * h), digamma(x), 1e-8);

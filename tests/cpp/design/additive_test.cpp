@@ -143,20 +143,22 @@ INSTANTIATE_TEST_SUITE_P(
                     return error_message(additive_design(x, {CrTermSpec{0, 5}, CrTermSpec{2, 5}}));
                   },
                   "Additive term 1 reads column 2 but x has only 2 columns"},
-        ErrorCase{"design_tensor_column_missing",
-                  [] {
-                    return error_message(
-                        additive_design(covariates(30), {TensorTermSpec{0, 9, 5, 5}}));
-                  },
-                  "Additive term 0 reads column 9 but x has only 4 columns"},
-        ErrorCase{"design_builder_error",
-                  [] {
-                    return error_message(additive_design(covariates(30), {TensorTermSpec{2, 2, 5, 5}}));
-                  },
-                  "Tensor term must have distinct margin columns (got col_a == col_b == 2)"},
-        ErrorCase{"evaluate_second_term_column_missing",
-                  [] { return error_message(two_term_predictor().evaluate(covariates(5).leftCols(1))); },
-                  "AdditivePredictor: term 1 expects column 1 but x has only 1 columns"},
+        ErrorCase{
+            "design_tensor_column_missing",
+            [] {
+              return error_message(additive_design(covariates(30), {TensorTermSpec{0, 9, 5, 5}}));
+            },
+            "Additive term 0 reads column 9 but x has only 4 columns"},
+        ErrorCase{
+            "design_builder_error",
+            [] {
+              return error_message(additive_design(covariates(30), {TensorTermSpec{2, 2, 5, 5}}));
+            },
+            "Tensor term must have distinct margin columns (got col_a == col_b == 2)"},
+        ErrorCase{
+            "evaluate_second_term_column_missing",
+            [] { return error_message(two_term_predictor().evaluate(covariates(5).leftCols(1))); },
+            "AdditivePredictor: term 1 expects column 1 but x has only 1 columns"},
         ErrorCase{"evaluate_without_columns",
                   [] { return error_message(two_term_predictor().evaluate(Matrix(5, 0))); },
                   "AdditivePredictor: term 0 expects column 0 but x has only 0 columns"},

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "basis/cr.hpp"
-
 #include "design/penalty.hpp"
 #include "design_test_data.hpp"
 #include "linalg/dense.hpp"

@@ -34,14 +34,13 @@ TEST_P(ElfDerivativeTest, MatchFiniteDifferencesOfTheUnitDeviance) {
   EXPECT_NEAR(got.h, 0.5 * second, 1e-4 * slope_scale / c.lambda);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ElfDerivativeTest,
-    ::testing::Values(ElfCase{"median_at_zero", 0.5, 1.0, 1.0, 0.0, 0.0},
-                      ElfCase{"low_tau", 0.1, 0.3, 0.2, 1.3, 0.4},
-                      ElfCase{"high_tau", 0.9, 2.0, 0.5, -1.0, 0.7},
-                      ElfCase{"far_above", 0.3, 0.5, 0.05, 40.0, 0.0},
-                      ElfCase{"far_below", 0.7, 0.5, 0.05, -40.0, 0.0}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ElfDerivativeTest,
+                         ::testing::Values(ElfCase{"median_at_zero", 0.5, 1.0, 1.0, 0.0, 0.0},
+                                           ElfCase{"low_tau", 0.1, 0.3, 0.2, 1.3, 0.4},
+                                           ElfCase{"high_tau", 0.9, 2.0, 0.5, -1.0, 0.7},
+                                           ElfCase{"far_above", 0.3, 0.5, 0.05, 40.0, 0.0},
+                                           ElfCase{"far_below", 0.7, 0.5, 0.05, -40.0, 0.0}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST(ElfLoss, MinimumIsZeroAtTheShiftedResidual) {
   for (const double tau : {0.05, 0.3, 0.5, 0.9}) {
@@ -57,7 +56,8 @@ TEST(ElfLoss, MinimumIsZeroAtTheShiftedResidual) {
 
 TEST(ElfLoss, GrowsLinearlyWithThePinballSlopes) {
   const ElfIdentity f = elf_identity(0.2, 0.5, 0.1);
-  // Far from the quantile softplus(u) = max(u, 0) + O(e^(−|u|)): slopes 2τ/σ above, 2(1 − τ)/σ below.
+  // Far from the quantile softplus(u) = max(u, 0) + O(e^(−|u|)): slopes 2τ/σ above, 2(1 − τ)/σ
+  // below.
   const double above = elf_deviance_unit(f, 101.0, 0.0) - elf_deviance_unit(f, 100.0, 0.0);
   const double below = elf_deviance_unit(f, -101.0, 0.0) - elf_deviance_unit(f, -100.0, 0.0);
   EXPECT_NEAR(above, 2.0 * 0.2 / 0.5, 1e-12);

@@ -48,7 +48,8 @@ TEST_P(TweedieSeriesTest, SaturatedDensityMatchesCompoundPoissonGamma) {
   const auto& c = GetParam();
   // At μ = y the log-density is the saturated term itself...
   const double at_y = compound_poisson_gamma_log_density(c.y, c.y, c.phi, c.p);
-  EXPECT_NEAR(tweedie_log_density(c.y, c.phi, c.p), at_y, kDensityTol * std::max(1.0, std::abs(at_y)));
+  EXPECT_NEAR(tweedie_log_density(c.y, c.phi, c.p), at_y,
+              kDensityTol * std::max(1.0, std::abs(at_y)));
   // ...and elsewhere it falls by d(y, μ)/(2φ), the unit deviance of the family.
   const double mu = 0.7 * c.y + 0.4;
   const double at_mu = compound_poisson_gamma_log_density(c.y, mu, c.phi, c.p);
@@ -73,13 +74,17 @@ TEST_P(TweedieSeriesTest, ShapeDerivativesMatchFiniteDifferences) {
   const double power = std::pow(c.y, 2.0 - c.p) / ((1.0 - c.p) * (2.0 - c.p) * c.phi);
   EXPECT_NEAR(d.power_term, power, 1e-14 * std::abs(power));
   const double dl_dlogphi = (tweedie_log_density(c.y, c.phi * std::exp(h), c.p) -
-                             tweedie_log_density(c.y, c.phi * std::exp(-h), c.p)) / (2.0 * h);
-  EXPECT_NEAR(-d.power_term + d.dlogw_dlogphi, dl_dlogphi, kFdTol * std::max(1.0, std::abs(dl_dlogphi)));
-  const double dl_dp = (tweedie_log_density(c.y, c.phi, c.p + h) -
-                        tweedie_log_density(c.y, c.phi, c.p - h)) / (2.0 * h);
+                             tweedie_log_density(c.y, c.phi * std::exp(-h), c.p)) /
+                            (2.0 * h);
+  EXPECT_NEAR(-d.power_term + d.dlogw_dlogphi, dl_dlogphi,
+              kFdTol * std::max(1.0, std::abs(dl_dlogphi)));
+  const double dl_dp =
+      (tweedie_log_density(c.y, c.phi, c.p + h) - tweedie_log_density(c.y, c.phi, c.p - h)) /
+      (2.0 * h);
   EXPECT_NEAR(d.dpower_term_dp + d.dlogw_dp, dl_dp, kFdTol * std::max(1.0, std::abs(dl_dp)));
   const double dd_dp = (tweedie_log(c.p + h, c.phi).deviance(y, mu, &w) -
-                        tweedie_log(c.p - h, c.phi).deviance(y, mu, &w)) / (2.0 * h);
+                        tweedie_log(c.p - h, c.phi).deviance(y, mu, &w)) /
+                       (2.0 * h);
   EXPECT_NEAR(d.ddeviance_dp, dd_dp, kFdTol * std::max(1.0, std::abs(dd_dp)));
   // ∂ ln W/∂ ln φ is the mean series index over (1 − p) < 0.
   EXPECT_LT(d.dlogw_dlogphi, 0.0);
@@ -122,7 +127,8 @@ TEST(NegbinSaturated, ZeroCountsContributeNothingAndOthersMatchLgamma) {
     double expected = 0.0;
     for (const double v : y) {
       expected += std::lgamma(v + theta) - std::lgamma(theta) +
-                  theta * std::log(theta / (theta + v)) + (v > 0 ? v * std::log(v / (theta + v)) : 0.0);
+                  theta * std::log(theta / (theta + v)) +
+                  (v > 0 ? v * std::log(v / (theta + v)) : 0.0);
     }
     EXPECT_NEAR(negbin_saturated(y, theta), expected, 1e-12 * std::max(1.0, std::abs(expected)));
   }

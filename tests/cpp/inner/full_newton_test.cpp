@@ -60,7 +60,9 @@ Vector penalised_gradient(const Matrix& x, const Vector& y, const Vector& w,
                           const family::OcatIdentity& f, const Vector& beta,
                           const Matrix& s_lambda) {
   const Vector alpha = family::ocat_cut_points(f.thresholds, f.n_cats);
-  const auto cdf = [](double v) { return std::isinf(v) ? (v > 0 ? 1.0 : 0.0) : 1.0 / (1.0 + std::exp(-v)); };
+  const auto cdf = [](double v) {
+    return std::isinf(v) ? (v > 0 ? 1.0 : 0.0) : 1.0 / (1.0 + std::exp(-v));
+  };
   const Vector eta = x * beta;
   Vector dd(eta.size());
   for (Eigen::Index i = 0; i < eta.size(); ++i) {

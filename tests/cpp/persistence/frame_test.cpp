@@ -50,9 +50,9 @@ std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 // Values whose shortest text is awkward: signed zero, subnormals, the extremes, both notations.
 fit::FittedGam awkward_model() {
-  const double awkward[] = {0.1,    -0.0,    5e-324, std::numeric_limits<double>::max(),
-                            1e-7,   2.5e-7,  1e15,   1e16,
-                            -1e-5,  1.0 / 3, 1e23,   -123456.789};
+  const double awkward[] = {0.1,   -0.0,    5e-324, std::numeric_limits<double>::max(),
+                            1e-7,  2.5e-7,  1e15,   1e16,
+                            -1e-5, 1.0 / 3, 1e23,   -123456.789};
   auto next = [&, i = 0]() mutable {
     const double scaled = awkward[i % std::size(awkward)] * (i % 3 == 1 ? -1.0 : 1.0);
     ++i;
@@ -128,9 +128,10 @@ TEST(FrameTest, AdditivePredictorWithEveryTermKindRoundTrips) {
   tensor.xp_b = Matrix::Identity(4, 4);
   tensor.centring = Matrix::Constant(12, 11, 1.0 / 3);
   design::AdditivePredictor additive;
-  additive.term_predictors = {design::Predictor{stable}, design::Predictor{tensor},
-                              design::Predictor{design::RePredictor{{-1.0, 0.5, 2.0}}},
-                              design::Predictor{design::CrPredictor{stable.knots, stable.centring}}};
+  additive.term_predictors = {
+      design::Predictor{stable}, design::Predictor{tensor},
+      design::Predictor{design::RePredictor{{-1.0, 0.5, 2.0}}},
+      design::Predictor{design::CrPredictor{stable.knots, stable.centring}}};
   additive.cols_used = {{0}, {1, 2}, {3}, {0}};
   additive.term_col_ranges = {{1, 5}, {5, 16}, {16, 19}, {19, 23}};
   model.predictor.variant = additive;
@@ -144,11 +145,12 @@ TEST(FrameTest, AdditivePredictorWithEveryTermKindRoundTrips) {
             std::string::npos);
   EXPECT_NE(body.find(R"({"kind":"tensor","col_a":1,"col_b":2,"bs_a":"cr","bs_b":"cr",)"),
             std::string::npos);
-  EXPECT_EQ(error_message(deserialize(frame_of(replaced(body, "\"bs_b\":\"cr\"", "\"bs_b\":\"tp\"")))),
-            "FittedGam::deserialize: JSON decode failed at byte " +
-                std::to_string(body.find("\"bs_b\":\"cr\"") + 11) +
-                ": unknown variant `tp`, expected `cr` at line 1 column " +
-                std::to_string(body.find("\"bs_b\":\"cr\"") + 11));
+  EXPECT_EQ(
+      error_message(deserialize(frame_of(replaced(body, "\"bs_b\":\"cr\"", "\"bs_b\":\"tp\"")))),
+      "FittedGam::deserialize: JSON decode failed at byte " +
+          std::to_string(body.find("\"bs_b\":\"cr\"") + 11) +
+          ": unknown variant `tp`, expected `cr` at line 1 column " +
+          std::to_string(body.find("\"bs_b\":\"cr\"") + 11));
   EXPECT_NE(error_message(deserialize(frame_of(replaced(body, "[[1,5]", "[[1,5,6]"))))
                 .find("invalid length 3, expected an array of 2 elements"),
             std::string::npos);
@@ -175,9 +177,9 @@ TEST(FrameTest, ReadsEquivalentSpellingsOfTheSameModel) {
       " \n{\"link_kind\":\"Identity\",\"extra\":{\"a\":[1,{\"b\":null}]},"
       R"("vcov":{"dim":[1,1],"v":1,"data":[1.0],"data":[0.25]},"scale":1E0,)" +
       std::string(kMinimalBody.substr(1, kMinimalBody.find(",\"scale\"") - 1)) +
-      std::string(kMinimalBody.substr(kMinimalBody.find(",\"edf_total\""),
-                                      kMinimalBody.find(",\"vcov\"") -
-                                          kMinimalBody.find(",\"edf_total\""))) +
+      std::string(kMinimalBody.substr(
+          kMinimalBody.find(",\"edf_total\""),
+          kMinimalBody.find(",\"vcov\"") - kMinimalBody.find(",\"edf_total\""))) +
       "} \r\n";
   for (const std::string& body : {array_form, reordered_with_extras}) {
     auto model = deserialize(frame_of(body) + "bytes after the body are ignored");
@@ -227,9 +229,9 @@ TEST(FrameTest, HeaderErrors) {
       {largest, "truncated body (have " + std::to_string(body) +
                     " bytes, header says 18446744073709551598 payload bytes follow the 17-byte "
                     "header)"},
-      {valid.substr(0, valid.size() - 1),
-       "truncated body (have " + std::to_string(body - 1) + " bytes, header says " +
-           std::to_string(body) + " payload bytes follow the 17-byte header)"},
+      {valid.substr(0, valid.size() - 1), "truncated body (have " + std::to_string(body - 1) +
+                                              " bytes, header says " + std::to_string(body) +
+                                              " payload bytes follow the 17-byte header)"},
       {frame_of(""), "JSON decode failed at byte 0: EOF while parsing a value at line 1 column 0"},
   };
   for (const auto& c : cases) EXPECT_EQ(error_message(deserialize(c.buffer)), prefix + c.message);
@@ -266,7 +268,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "missing field `link_kind`", "}"},
         BodyCase{"MissingKind", replaced(kMinimalBody, "\"kind\":\"re\",", ""),
                  "missing field `kind`", "\"levels\":[]}"},
-        BodyCase{"DuplicateKind", replaced(kMinimalBody, "\"levels\"", "\"kind\":\"re\",\"levels\""),
+        BodyCase{"DuplicateKind",
+                 replaced(kMinimalBody, "\"levels\"", "\"kind\":\"re\",\"levels\""),
                  "duplicate field `kind`", "\"kind\":"},
         BodyCase{"UnknownKind", replaced(kMinimalBody, "\"kind\":\"re\"", "\"kind\":\"te\""),
                  "unknown variant `te`, expected one of `cr`, `re`, `cr_stable`, `additive`, "
@@ -281,17 +284,18 @@ INSTANTIATE_TEST_SUITE_P(
                  "unknown field `x`, expected one of `v`, `dim`, `data`", "\"x\":"},
         BodyCase{"ArrayMissingData", replaced(kMinimalBody, ",\"data\":[0.5]", ""),
                  "missing field `data`", "\"dim\":[1]}"},
-        BodyCase{"DataDisagreesWithExtent", replaced(kMinimalBody, "[1],\"data\":[0.5]", "[2],\"data\":[0.5]"),
+        BodyCase{"DataDisagreesWithExtent",
+                 replaced(kMinimalBody, "[1],\"data\":[0.5]", "[2],\"data\":[0.5]"),
                  "data and dimension must match in size", "[0.5]}"},
         BodyCase{"MatrixWithOneExtent", replaced(kMinimalBody, "[1,1]", "[1]"),
                  "invalid length 1, expected an array of 2 extents", "\"dim\":[1]"},
         // 2³² × 2³² wraps to 0 in 64 bits; an empty 0 × 10¹⁸ matrix matches its empty data.
-        BodyCase{"OverflowingExtents",
-                 replaced(kMinimalBody, "[1,1]", "[4294967296,4294967296]"),
+        BodyCase{"OverflowingExtents", replaced(kMinimalBody, "[1,1]", "[4294967296,4294967296]"),
                  "array extent 4294967296 exceeds the document length", "[0.25]}"},
-        BodyCase{"HugeEmptyExtent",
-                 replaced(kMinimalBody, "[1,1],\"data\":[0.25]", "[0,1000000000000000000],\"data\":[]"),
-                 "array extent 1000000000000000000 exceeds the document length", "\"data\":[]}"},
+        BodyCase{
+            "HugeEmptyExtent",
+            replaced(kMinimalBody, "[1,1],\"data\":[0.25]", "[0,1000000000000000000],\"data\":[]"),
+            "array extent 1000000000000000000 exceeds the document length", "\"data\":[]}"},
         BodyCase{"NullCount", replaced(kMinimalBody, "\"n\":3", "\"n\":null"),
                  "invalid type: null, expected u64", "\"n\":null"},
         BodyCase{"NegativeCount", replaced(kMinimalBody, "\"n\":3", "\"n\":-3"),
@@ -312,10 +316,10 @@ INSTANTIATE_TEST_SUITE_P(
                  " x"},
         BodyCase{"UnterminatedString", std::string(kMinimalBody.substr(0, 5)),
                  "EOF while parsing a string", "{\"bet"},
-        BodyCase{"TopLevelNotAnObject", "3.5", "invalid type: floating point `3.5`, expected struct FittedGam",
-                 "3.5"},
-        BodyCase{"ShortArrayForm", "[]", "invalid length 0, expected struct FittedGam with 13 elements",
-                 "]"},
+        BodyCase{"TopLevelNotAnObject", "3.5",
+                 "invalid type: floating point `3.5`, expected struct FittedGam", "3.5"},
+        BodyCase{"ShortArrayForm", "[]",
+                 "invalid length 0, expected struct FittedGam with 13 elements", "]"},
         // The top-level object is level 1, so 128 nested arrays inside it are one too many.
         BodyCase{"TooDeep", "{\"junk\":" + kDeep128 + "," + std::string(kMinimalBody.substr(1)),
                  "recursion limit exceeded", "{\"junk\":" + std::string(128, '[')}),
@@ -323,7 +327,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FrameTest, NestingOf128LevelsIsAccepted) {
   const std::string deep_127 = std::string(127, '[') + std::string(127, ']');
-  auto model = deserialize(frame_of("{\"junk\":" + deep_127 + "," + std::string(kMinimalBody.substr(1))));
+  auto model =
+      deserialize(frame_of("{\"junk\":" + deep_127 + "," + std::string(kMinimalBody.substr(1))));
   EXPECT_TRUE(model.has_value()) << error_message(model);
 }
 

@@ -31,16 +31,16 @@ TEST(AdditiveInverseGaussianScore, GradientIsTheDerivativeOfTheValue) {
       design::additive_design(x, {design::CrTermSpec{0, 8}, design::CrTermSpec{1, 6}});
   ASSERT_TRUE(design.has_value());
 
-  ScoreSpec spec;
-  spec.penalties = &design->penalties;
-  spec.ranks = design->penalty_ranks;
-  spec.log_dets = design->penalty_log_dets;
-  spec.null_space_dim = design->null_space_dim;
-  spec.scale = ScaleRule::kProfiled;
-  spec.sentinel = true;
-  spec.saturated.kind = SaturatedTerm::Kind::kGaussian;
-  spec.saturated.n = static_cast<double>(kRows);
-  for (const double v : y) spec.saturated.constant -= 1.5 * std::log(v);
+  ScoreSpec criterion;
+  criterion.penalties = &design->penalties;
+  criterion.ranks = design->penalty_ranks;
+  criterion.log_dets = design->penalty_log_dets;
+  criterion.null_space_dim = design->null_space_dim;
+  criterion.scale = ScaleRule::kProfiled;
+  criterion.sentinel = true;
+  criterion.saturated.kind = SaturatedTerm::Kind::kGaussian;
+  criterion.saturated.n = static_cast<double>(kRows);
+  for (const double v : y) criterion.saturated.constant -= 1.5 * std::log(v);
 
   // The criterion is differentiated with β̂ held at the inner optimum, so the value must come
   // from a fit converged far beyond the outer tolerance.
@@ -55,7 +55,7 @@ TEST(AdditiveInverseGaussianScore, GradientIsTheDerivativeOfTheValue) {
   };
 
   for (const Vector& rho : {Vector{{1.0, -0.5}}, Vector{{-1.0, 3.0}}}) {
-    const auto at = envelope_score(spec, inner_fit, rho);
+    const auto at = envelope_score(criterion, inner_fit, rho);
     ASSERT_TRUE(at.has_value());
     // Central differences with step h: truncation error O(h²) times the third derivative.
     constexpr double kStep = 1e-4;
@@ -63,8 +63,8 @@ TEST(AdditiveInverseGaussianScore, GradientIsTheDerivativeOfTheValue) {
       Vector plus = rho, minus = rho;
       plus[k] += kStep;
       minus[k] -= kStep;
-      const double fd = (envelope_score(spec, inner_fit, plus)->value -
-                         envelope_score(spec, inner_fit, minus)->value) /
+      const double fd = (envelope_score(criterion, inner_fit, plus)->value -
+                         envelope_score(criterion, inner_fit, minus)->value) /
                         (2.0 * kStep);
       EXPECT_NEAR(at->gradient[k], fd, 1e-5 * std::max(1.0, std::abs(fd)))
           << "component " << k << " at rho = " << rho.transpose();

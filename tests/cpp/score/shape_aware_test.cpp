@@ -127,8 +127,8 @@ TEST_P(JointGradientTest, GradientMatchesDifferencesOfValueAndBothFormsAgree) {
     Vector plus = theta, minus = theta;
     plus[j] += kStep;
     minus[j] -= kStep;
-    const double fd = (joint_eval(context, plus)->value - joint_eval(context, minus)->value) /
-                      (2.0 * kStep);
+    const double fd =
+        (joint_eval(context, plus)->value - joint_eval(context, minus)->value) / (2.0 * kStep);
     const double tol = (j == 0 ? c.rho_tol : c.shape_tol) * std::max(1.0, std::abs(fd));
     EXPECT_NEAR(full->gradient[j], fd, tol) << c.name << " coordinate " << j;
     EXPECT_NEAR(plain->gradient[j], fd, tol) << c.name << " coordinate " << j;

@@ -1,5 +1,5 @@
-// A tensor term's two margin penalties act on one block: the criterion takes log|λ_A S_A + λ_B S_B|₊
-// of that block, and its analytic gradient must be the derivative of its value.
+// A tensor term's two margin penalties act on one block: the criterion takes log|λ_A S_A + λ_B
+// S_B|₊ of that block, and its analytic gradient must be the derivative of its value.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -30,22 +30,22 @@ TEST(SharedPenaltyScore, GaussianTensorGradientIsTheDerivativeOfTheValue) {
   ASSERT_TRUE(design.has_value());
   ASSERT_EQ(design->shared_blocks.size(), 1u);
 
-  ScoreSpec spec;
-  spec.penalties = &design->penalties;
-  spec.ranks = design->penalty_ranks;
-  spec.log_dets = design->penalty_log_dets;
-  spec.null_space_dim = design->null_space_dim;
+  ScoreSpec criterion;
+  criterion.penalties = &design->penalties;
+  criterion.ranks = design->penalty_ranks;
+  criterion.log_dets = design->penalty_log_dets;
+  criterion.null_space_dim = design->null_space_dim;
   for (const auto& b : design->shared_blocks) {
-    spec.shared_blocks.push_back({b.first_penalty, b.count, b.first_col, b.width, b.rank});
+    criterion.shared_blocks.push_back({b.first_penalty, b.count, b.first_col, b.width, b.rank});
   }
-  spec.scale = ScaleRule::kProfiled;
-  spec.sentinel = true;
-  spec.saturated.kind = SaturatedTerm::Kind::kGaussian;
-  spec.saturated.n = static_cast<double>(kRows);
+  criterion.scale = ScaleRule::kProfiled;
+  criterion.sentinel = true;
+  criterion.saturated.kind = SaturatedTerm::Kind::kGaussian;
+  criterion.saturated.n = static_cast<double>(kRows);
 
   const auto cross = inner::weighted_cross(design->x, Vector::Ones(kRows), y);
-  const inner::GaussianProblem problem{design->penalties, &design->x, &y, &cross.xtwx, &cross.xtwz,
-                                       nullptr};
+  const inner::GaussianProblem problem{design->penalties, &design->x,  &y,
+                                       &cross.xtwx,       &cross.xtwz, nullptr};
   const InnerFitFn inner_fit = [&problem](const Vector& rho, const Vector*) {
     return inner::closed_form_fit(problem, rho);
   };
@@ -53,7 +53,7 @@ TEST(SharedPenaltyScore, GaussianTensorGradientIsTheDerivativeOfTheValue) {
   // Points with the two smoothing parameters far apart, where the sum of penalties is dominated
   // by one margin, as well as balanced ones.
   for (const Vector& rho : {Vector{{0.0, 0.0}}, Vector{{-2.0, 4.0}}, Vector{{5.0, -3.0}}}) {
-    const auto at = envelope_score(spec, inner_fit, rho);
+    const auto at = envelope_score(criterion, inner_fit, rho);
     ASSERT_TRUE(at.has_value());
     // Central differences with step h: truncation O(h²), rounding O(ε·|V|/h).
     constexpr double kStep = 1e-4;
@@ -61,8 +61,8 @@ TEST(SharedPenaltyScore, GaussianTensorGradientIsTheDerivativeOfTheValue) {
       Vector plus = rho, minus = rho;
       plus[k] += kStep;
       minus[k] -= kStep;
-      const double fd = (envelope_score(spec, inner_fit, plus)->value -
-                         envelope_score(spec, inner_fit, minus)->value) /
+      const double fd = (envelope_score(criterion, inner_fit, plus)->value -
+                         envelope_score(criterion, inner_fit, minus)->value) /
                         (2.0 * kStep);
       EXPECT_NEAR(at->gradient[k], fd, 1e-5 * std::max(1.0, std::abs(fd)))
           << "component " << k << " at rho = " << rho.transpose();
@@ -71,10 +71,10 @@ TEST(SharedPenaltyScore, GaussianTensorGradientIsTheDerivativeOfTheValue) {
 
   // At equal smoothing parameters log|S_A + S_B|₊ differs from log|S_A|₊ + log|S_B|₊: the value
   // must not be the one a separate-rank formula gives.
-  ScoreSpec separate = spec;
+  ScoreSpec separate = criterion;
   separate.shared_blocks.clear();
   const Vector zero = Vector::Zero(2);
-  EXPECT_GT(std::abs(envelope_score(spec, inner_fit, zero)->value -
+  EXPECT_GT(std::abs(envelope_score(criterion, inner_fit, zero)->value -
                      envelope_score(separate, inner_fit, zero)->value),
             1e-3);
 }
