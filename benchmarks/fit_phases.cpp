@@ -45,19 +45,18 @@ int main(int argc, char** argv) {
   std::printf("n=%ld k=%zu\n", static_cast<long>(n), k);
   std::printf("cr_design        %.4f s\n", seconds([&] { (void)design::cr_design(x, k); }));
   const Matrix xd = design::cr_design(x, k)->x;
-  std::printf("weighted_cross   %.4f s\n", seconds([&] {
-                (void)inner::weighted_cross(xd, Vector::Ones(n), yg);
-              }));
+  std::printf("weighted_cross   %.4f s\n",
+              seconds([&] { (void)inner::weighted_cross(xd, Vector::Ones(n), yg); }));
   const std::pair<const char*, fit::SingleSmoothFamily> cases[] = {
       {"gaussian", family::gaussian_identity()},
       {"poisson", family::poisson_log()},
       {"binomial", family::bernoulli_logit()}};
   for (const auto& [name, fam] : cases) {
-    const Vector& y = std::string(name) == "gaussian" ? yg : (std::string(name) == "poisson" ? yp : yb);
+    const Vector& y =
+        std::string(name) == "gaussian" ? yg : (std::string(name) == "poisson" ? yp : yb);
     fit::SingleSmoothRequest request{fam, fit::DesignKind::kCr, k};
-    std::printf("fit %-12s %.4f s\n", name, seconds([&] {
-                  (void)fit::fit_single_smooth(request, x, y, std::nullopt);
-                }));
+    std::printf("fit %-12s %.4f s\n", name,
+                seconds([&] { (void)fit::fit_single_smooth(request, x, y, std::nullopt); }));
   }
   return 0;
 }
