@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "common/format.hpp"
-#include "common/special_functions.hpp"
+#include "common/gamma_functions.hpp"
 #include "family/logistic.hpp"
 
 namespace zelki::family {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "common/special_functions.hpp"
+#include "common/gamma_functions.hpp"
 
 namespace zelki::family {
 

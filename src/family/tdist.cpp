@@ -2,7 +2,7 @@
 
 #include <numbers>
 
-#include "common/special_functions.hpp"
+#include "common/gamma_functions.hpp"
 
 namespace zelki::family {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/special_functions.hpp"
+#include "common/gamma_functions.hpp"
 #include "family/family.hpp"
 
 namespace zelki::family {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "common/special_functions.hpp"
+#include "common/gamma_functions.hpp"
 #include "linalg/cholesky_inverse.hpp"
 #include "linalg/dense.hpp"
 

@@ -1,5 +1,5 @@
 // ln Γ against Python's math.lgamma; ψ and ψ′ against closed forms and their recurrences.
-#include "common/special_functions.hpp"
+#include "common/gamma_functions.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ struct LnGammaCase {
 };
 
 constexpr LnGammaCase kLnGammaCases[] = {
-#include "common/special_functions_reference.inc"
+#include "common/gamma_functions_reference.inc"
 };
 
 // The Lanczos approximation with g = 7 is accurate to about 1e-15 relative in Γ, i.e. absolute

@@ -1,4 +1,4 @@
-#include "common/special_functions.hpp"
+#include "common/gamma_functions.hpp"
 
 #include <array>
 #include <cmath>
